@@ -1,0 +1,52 @@
+// The message stages: reading the typed line, bringing it into the
+// script's 29 symbols, and measuring its sentences.
+//
+// The message lives in one heap buffer of messagebuffersize bytes owned by
+// the driver. Every stage edits or reads it in place and returns its result;
+// none of them prints or ends the process.
+//
+//   char *msg = (char *)malloc(messagebuffersize);
+//   int n0 = readmessage(stdin, msg);      // -1: nothing was typed
+//   normalisemessage(msg, n0);             // 'Hello, World!' -> 'hello world.'
+//   int longest, sentences;
+//   measuremessage(msg, n0, &longest, &sentences);   // 12 and 1
+#ifndef MOLTRAVYTEXT_MESSAGE_H
+#define MOLTRAVYTEXT_MESSAGE_H
+
+#include <cstdio>
+
+// Size of the message buffer, and the most characters of a line it keeps:
+// one byte is the terminating NUL and one is kept free, as the line's
+// newline had it in the original fixed-size read.
+const int messagebuffersize = 2000;
+const int messagemaxchars = 1998;
+
+// readmessage: reads one line from in into msg (messagebuffersize bytes).
+// The line ending ("\n" or "\r\n") is dropped; a line without one keeps every
+// character. At most messagemaxchars characters are kept; the rest of a
+// longer line stays unread. The message ends at its first NUL byte, and
+// every buffer byte after the message is set to NUL.
+// Returns the message length (N0), or -1 when the input ended or failed
+// before a single byte could be read; msg then holds the empty string.
+int readmessage(FILE *in, char *msg);
+
+// indmax: the larger of a and b.
+int indmax(int a, int b);
+
+// normalisemessage: maps and filters the first n0 bytes of msg in place so
+// that only "a" to "z", space, "." and "?" remain. Upper case becomes lower
+// case, digits become letters, "!" becomes ".", the one space directly after
+// a "." or "?" goes, and every other byte is removed. Bytes are compared as
+// signed, so 0x80 to 0xFF are removed too. The string gets shorter; every
+// position from its new end up to n0 holds NUL afterwards.
+// Example: 'Hi.  Bye?' -> 'hi. bye?'.
+void normalisemessage(char *msg, int n0);
+
+// measuremessage: measures the first n0 positions of the normalised msg,
+// NUL positions included. *longest is the longest run of positions ending at
+// a terminator (or at n0), which sets the picture's height; *sentences is
+// the number of sentences, the open one after the last terminator included,
+// which sets its width. Example: 'one.two three.four' with n0 20 -> 10, 3.
+void measuremessage(const char *msg, int n0, int *longest, int *sentences);
+
+#endif
