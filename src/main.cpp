@@ -1,20 +1,31 @@
 // moltravytext: writes one typed line in the moltravy glyph script.
 //
-// Usage: run it in a folder that holds the 29 glyph files and type a line
-// (or pipe one in):
+// Usage: run it in a folder that holds the 29 glyph files ("a.bmp" to
+// "z.bmp", "_.bmp", "_period.bmp", "_question.bmp": 50 by 50 images in any
+// format the image library reads) and type a line, or pipe one in:
 //
 //   $ echo 'Hello, World!' | moltravytext
 //
 // It prompts, reads one line from standard input, brings it into the
-// script's 29 symbols (a to z, space, "." and "?"), measures its sentences
-// and prints a report of five lines. Exit status: 0 after a complete run,
-// 1 after a fatal condition, which is always told in one line on standard
-// output. Nothing goes to standard error; no arguments or settings are read.
+// script's 29 symbols (a to z, space, "." and "?"), measures its sentences,
+// prints a report of six lines, paints one glyph per character into a grey
+// picture and stores it as "moltravytext.bmp" in the current folder. The last
+// line printed is the channel count of the question-mark glyph's file.
+//
+// Exit status: 0 after a complete run, 1 after a fatal condition, which is
+// always told in one line on standard output. An earlier "moltravytext.bmp"
+// is replaced only by a complete new picture. Nothing goes to standard error;
+// no arguments or settings are read.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "message/message.h"
+#include "render/glyphs.h"
+#include "render/placement.h"
 #include "render/raster.h"
+
+static const char *const picturename = "moltravytext.bmp";
 
 int main(void) {
     // Read: the prompt and one line of input.
@@ -49,7 +60,56 @@ int main(void) {
     printf("Image  width:        %d\nImage height:        %d\n", (int)width,
            (int)height);
 
+    // Raster: refused before any memory is spent when it could never be
+    // stored.
+    if (!rasterfits(width, height)) {
+        printf("Picture too large to store: %lld by %lld pixels would make a "
+               "%lld-byte BMP file, over the limit of %lld bytes.\n",
+               (long long)width, (long long)height,
+               (long long)bmpfilesize(width, height), (long long)bmpfilelimit);
+        exit(1);
+    }
+    unsigned char *raster = createraster(width, height);
+    if (raster == NULL) {
+        printf("Raster memory not allocated: %lld by %lld pixels.\n",
+               (long long)width, (long long)height);
+        exit(1);
+    }
+
+    // Glyph pass: every glyph is loaded, in order, whether used or not.
+    int channels = 0;
+    for (int i = 0; i < glyphcount; i++) {
+        unsigned char *glyph = NULL;
+        int glyphwidth = 0;
+        int glyphheight = 0;
+        int loaded = loadglyph(glyphfilename(i), &glyph, &channels, &glyphwidth,
+                               &glyphheight);
+        if (loaded == glyphunreadable) {
+            printf("currentletter = NULL\n\n");
+            exit(1);
+        }
+        if (loaded == glyphwrongsize) {
+            printf("Glyph file %s is %d by %d pixels; glyphs must be %d by "
+                   "%d.\n",
+                   glyphfilename(i), glyphwidth, glyphheight, glyphsize,
+                   glyphsize);
+            exit(1);
+        }
+        placeglyph(raster, width, height, msg, n0, glyph, glyphcharacter(i),
+                   stdout);
+        releaseglyph(glyph);
+    }
+
+    // Store.
+    int err = storeraster(raster, width, height, picturename);
+    if (err != 0) {
+        printf("Picture not stored: %s: %s.\n", picturename, strerror(err));
+        exit(1);
+    }
+
     free(msg);
+    free(raster);
+    printf("%d\n", channels);
     // A report that could not be written is a failed run.
     if (fflush(stdout) != 0 || ferror(stdout))
         return 1;

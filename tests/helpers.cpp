@@ -1,11 +1,14 @@
 #include "helpers.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <stb_image_write.h>
 
 std::string maketempdir() {
     const char *base = getenv("TMPDIR");
@@ -56,6 +59,20 @@ toolrun runtool(const std::string &dir, const std::string &input,
     return run;
 }
 
+std::string shellout(const std::string &dir, const std::string &command) {
+    std::string full = "cd '" + dir + "' && " + command;
+    FILE *pipe = popen(full.c_str(), "r");
+    if (pipe == NULL)
+        return "";
+    std::string out;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.append(chunk, n);
+    pclose(pipe);
+    return out;
+}
+
 std::string prompt() {
     return "\n\n(2000 character maximum)\nEnter message: ";
 }
@@ -72,4 +89,131 @@ std::string report(const std::string &message, int n0, int longest,
              "Image height:        %d\n",
              message.c_str(), n0, longest, sentences, width, height);
     return text;
+}
+
+bytes testglyph(int i, int salt) {
+    bytes glyph(2500);
+    uint32_t state = 2463534242u ^ (uint32_t)(i * 7919 + salt * 104729 + 1);
+    for (unsigned char &b : glyph) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        b = (unsigned char)(state >> 24);
+    }
+    return glyph;
+}
+
+std::string glyphfile(int i) {
+    if (i < 26)
+        return std::string(1, (char)('a' + i)) + ".bmp";
+    const char *names[3] = {"_.bmp", "_period.bmp", "_question.bmp"};
+    return names[i - 26];
+}
+
+void writeglyphset(const std::string &dir, int salt) {
+    for (int i = 0; i < 29; i++) {
+        bytes glyph = testglyph(i, salt);
+        std::string path = dir + "/" + glyphfile(i);
+        if (!stbi_write_bmp(path.c_str(), 50, 50, 1, glyph.data()))
+            abort();
+    }
+}
+
+bytes expectedpicture(const std::string &normalised, int n0, int longest,
+                      int sentences, const std::vector<bytes> &glyphs) {
+    int width = 60 * sentences + 40;
+    int height = 50 * (longest + 1);
+    bytes picture((size_t)width * height, 255);
+    for (int row = height - 25; row < height - 21; row++)
+        for (int x = 0; x < width; x++)
+            picture[(size_t)row * width + x] = 0;
+    const std::string symbols = "abcdefghijklmnopqrstuvwxyz .?";
+    int column = 0;
+    int cell = 0;
+    for (int p = 0; p < n0; p++) {
+        char c = p < (int)normalised.size() ? normalised[p] : '\0';
+        size_t g = c ? symbols.find(c) : std::string::npos;
+        if (g != std::string::npos) {
+            int top = height - 75 - 50 * cell;
+            int left = 25 + 60 * column;
+            for (int cy = 0; cy < 50; cy++)
+                for (int cx = 0; cx < 50; cx++)
+                    picture[(size_t)(top + cy) * width + left + cx] =
+                        glyphs[g][cy * 50 + (p % 2 == 0 ? 49 - cx : cx)];
+        }
+        cell++;
+        if (c == '.' || c == '?') {
+            column++;
+            cell = 0;
+        }
+    }
+    return picture;
+}
+
+static uint32_t le32(const std::string &data, size_t at) {
+    return (uint32_t)(unsigned char)data[at] |
+           (uint32_t)(unsigned char)data[at + 1] << 8 |
+           (uint32_t)(unsigned char)data[at + 2] << 16 |
+           (uint32_t)(unsigned char)data[at + 3] << 24;
+}
+
+static uint32_t le16(const std::string &data, size_t at) {
+    return (uint32_t)(unsigned char)data[at] |
+           (uint32_t)(unsigned char)data[at + 1] << 8;
+}
+
+bytes readbmp(const std::string &path, int *width, int *height,
+              std::string *why) {
+    std::string data = readfile(path);
+    if (data.size() < 54) {
+        *why = "shorter than a header";
+        return bytes();
+    }
+    int w = (int)le32(data, 18);
+    int h = (int)le32(data, 22);
+    size_t rowbytes = (size_t)w * 3;
+    size_t pad = (4 - rowbytes % 4) % 4;
+    const struct {
+        size_t at;
+        int size;
+        uint32_t want;
+    } fields[] = {{0, 2, 0x4d42}, {2, 4, (uint32_t)(54 + (rowbytes + pad) * h)},
+                  {6, 2, 0},      {8, 2, 0},
+                  {10, 4, 54},    {14, 4, 40},
+                  {26, 2, 1},     {28, 2, 24},
+                  {30, 4, 0},     {34, 4, 0},
+                  {38, 4, 0},     {42, 4, 0},
+                  {46, 4, 0},     {50, 4, 0}};
+    for (const auto &f : fields) {
+        uint32_t got = f.size == 2 ? le16(data, f.at) : le32(data, f.at);
+        if (got != f.want) {
+            *why = "header field at " + std::to_string(f.at) + " is " +
+                   std::to_string(got) + ", not " + std::to_string(f.want);
+            return bytes();
+        }
+    }
+    if (w <= 0 || h <= 0 || data.size() != 54 + (rowbytes + pad) * h) {
+        *why = "file length " + std::to_string(data.size()) +
+               " does not match " + std::to_string(w) + " by " +
+               std::to_string(h);
+        return bytes();
+    }
+    bytes grey((size_t)w * h);
+    for (int row = 0; row < h; row++) {
+        // Rows are stored bottom-up.
+        size_t at = 54 + (rowbytes + pad) * (size_t)(h - 1 - row);
+        for (int x = 0; x < w; x++) {
+            unsigned char b = (unsigned char)data[at + 3 * x];
+            if ((unsigned char)data[at + 3 * x + 1] != b ||
+                (unsigned char)data[at + 3 * x + 2] != b) {
+                *why = "pixel " + std::to_string(x) + "," +
+                       std::to_string(row) + " is not grey";
+                return bytes();
+            }
+            grey[(size_t)row * w + x] = b;
+        }
+    }
+    *width = w;
+    *height = h;
+    return grey;
 }

@@ -4,6 +4,7 @@
 #define MOLTRAVYTEXT_TESTHELPERS_H
 
 #include <string>
+#include <vector>
 
 struct toolrun {
     int status; // exit status, or -1 when the process did not exit normally
@@ -26,10 +27,38 @@ bool fileexists(const std::string &path);
 toolrun runtool(const std::string &dir, const std::string &input,
                 const std::string &prelude = "", bool noinput = false);
 
+// shellout: what a shell command prints on standard output, run in dir.
+std::string shellout(const std::string &dir, const std::string &command);
+
 // prompt and report: the exact text the program prints before its glyph
 // pass, for a message with the given values.
 std::string prompt();
 std::string report(const std::string &message, int n0, int longest,
                    int sentences, int width, int height);
 
+typedef std::vector<unsigned char> bytes;
+
+// testglyph: glyph i (0 to 28) of the tests' own glyph set: 50 by 50 grey
+// noise, different for every glyph and for every salt, so that a swapped,
+// mirrored, flipped or shifted glyph shows in the picture.
+bytes testglyph(int i, int salt = 0);
+
+// writeglyphset: writes the 29 test glyphs into dir as 24-bit BMP files
+// under the names the program reads.
+void writeglyphset(const std::string &dir, int salt = 0);
+
+// glyphfile: the name of glyph i's file.
+std::string glyphfile(int i);
+
+// expectedpicture: the picture the placement rules give for the normalised
+// message (n0 positions, the rest NUL) with the given 29 glyphs, sized for
+// longest and sentences.
+bytes expectedpicture(const std::string &normalised, int n0, int longest,
+                      int sentences, const std::vector<bytes> &glyphs);
+
+// readbmp: reads a 24-bit BMP as this program stores it, checking every
+// header field and that each pixel's three bytes are equal; returns the grey
+// raster, top row first, or an empty one (with why) when the file is off.
+bytes readbmp(const std::string &path, int *width, int *height,
+              std::string *why);
 #endif

@@ -1,8 +1,13 @@
 // The program as a user meets it: a process with real standard input, run in
-// a temporary folder, judged by its exact output and its exit status.
+// a temporary folder of glyph files, judged by its exact output, its exit
+// status and the picture it stores.
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 #include <gtest/gtest.h>
+#include <stb_image.h>
+#include <stb_image_write.h>
 
 #include "helpers.h"
 
@@ -17,7 +22,36 @@ struct runcase {
     int sentences;
 };
 
-TEST(Process, ReportIsExact) {
+std::vector<bytes> testglyphs() {
+    std::vector<bytes> glyphs;
+    for (int i = 0; i < 29; i++)
+        glyphs.push_back(testglyph(i));
+    return glyphs;
+}
+
+// expectpicture: the stored picture is the one the placement rules give.
+void expectpicture(const std::string &dir, const runcase &c,
+                   const std::vector<bytes> &glyphs) {
+    int width = 0;
+    int height = 0;
+    std::string why;
+    bytes got = readbmp(dir + "/moltravytext.bmp", &width, &height, &why);
+    ASSERT_FALSE(got.empty()) << c.name << ": " << why;
+    EXPECT_EQ(width, 60 * c.sentences + 40) << c.name;
+    EXPECT_EQ(height, 50 * (c.longest + 1)) << c.name;
+    bytes want =
+        expectedpicture(c.message, c.n0, c.longest, c.sentences, glyphs);
+    ASSERT_EQ(got.size(), want.size()) << c.name;
+    size_t wrong = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < got.size(); i++)
+        if (got[i] != want[i] && wrong++ == 0)
+            first = i;
+    EXPECT_EQ(wrong, 0u) << c.name << ": first wrong pixel at x "
+                         << first % width << ", y " << first / width;
+}
+
+TEST(Process, ReportAndPictureAreExact) {
     const std::string longline(1998, 'a');
     std::string highbytes;
     for (int b = 0x80; b <= 0xff; b++)
@@ -33,34 +67,132 @@ TEST(Process, ReportIsExact) {
         {"high bytes", "ab" + highbytes + "c.\n", "abc.", 132, 128, 1},
         {"nul inside", std::string("Hi. Bye.\0 more\n", 15), "hi.bye.", 8, 4,
          2},
+        {"single letter", "a\n", "a", 1, 1, 1},
+        {"two letters", "ab\n", "ab", 2, 2, 1},
+        {"two sentences", "Hi. Bye.\n", "hi.bye.", 8, 4, 2},
+        {"open sentence", "Hello, World\n", "hello world", 12, 12, 1},
         {"three sentences", "one. two three. four\n", "one.two three.four", 20,
          10, 3},
+        {"after the last stop", "a.###\n", "a.", 5, 3, 1},
+        {"two stops", "..\n", "..", 2, 1, 2},
+        {"both terminators", "Why? Yes. No?\n", "why?yes.no?", 13, 4, 3},
+        {"every symbol", "The quick brown fox? Jumps over 1 lazy dog.\n",
+         "the quick brown fox?jumps over m lazy dog.", 43, 22, 2},
     };
+    std::vector<bytes> glyphs = testglyphs();
     for (const runcase &c : cases) {
         std::string dir = maketempdir();
+        writeglyphset(dir);
         toolrun run = runtool(dir, c.input);
         int width = 60 * c.sentences + 40;
         int height = 50 * (c.longest + 1);
         EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.out, prompt() + report(c.message, c.n0, c.longest,
-                                             c.sentences, width, height))
+        EXPECT_EQ(run.out, prompt() +
+                               report(c.message, c.n0, c.longest, c.sentences,
+                                      width, height) +
+                               "3\n")
             << c.name;
         EXPECT_EQ(run.err, "") << c.name;
+        expectpicture(dir, c, glyphs);
         removetree(dir);
     }
 }
 
-TEST(Process, EmptyInputIsRefused) {
+TEST(Process, PictureGetsPlainFilePermissions) {
     std::string dir = maketempdir();
+    writeglyphset(dir);
     writefile(dir + "/moltravytext.bmp", "earlier picture");
-    for (bool noinput : {true, false}) {
-        toolrun run = runtool(dir, "", "", noinput);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, prompt() + "No message entered.\n");
-        EXPECT_EQ(run.err, "");
-        EXPECT_EQ(readfile(dir + "/moltravytext.bmp"), "earlier picture");
-    }
+    toolrun run = runtool(dir, "a\n", "umask 027");
+    EXPECT_EQ(run.status, 0);
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/moltravytext.bmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_NE(readfile(dir + "/moltravytext.bmp"), "earlier picture");
+    // Nothing but the glyphs and the picture is left behind.
+    EXPECT_EQ(shellout(dir, "ls -A | wc -l"), "30\n");
     removetree(dir);
+}
+
+// Glyph files in other formats, under the same ".bmp" names.
+TEST(Process, GlyphFormatsAreFoundByContent) {
+    struct formatcase {
+        const char *name;
+        const char *format; // "png1", "jpg1", "rgbbmp", "rgbapng"
+        const char *closing;
+    } cases[] = {
+        {"grey PNG", "png1", "1\n"},
+        {"JPEG", "jpg3", "3\n"},
+        {"colour BMP", "rgbbmp", "3\n"},
+        {"RGBA PNG", "rgbapng", "4\n"},
+    };
+    const runcase msg = {
+        "format", "Why? Yes, zebra.\n", "why?yes zebra.", 16, 10, 2};
+    for (const formatcase &f : cases) {
+        std::string dir = maketempdir();
+        std::vector<bytes> glyphs;
+        std::string format = f.format;
+        for (int i = 0; i < 29; i++) {
+            bytes grey = testglyph(i, 7);
+            bytes colour(2500 * 4);
+            bytes want(2500);
+            for (int p = 0; p < 2500; p++) {
+                // Different red, green and blue, and an alpha that must be
+                // dropped.
+                unsigned char r = grey[p];
+                unsigned char g = (unsigned char)(grey[p] * 3 + 17);
+                unsigned char b = (unsigned char)(255 - grey[p]);
+                colour[4 * p] = r;
+                colour[4 * p + 1] = g;
+                colour[4 * p + 2] = b;
+                colour[4 * p + 3] = (unsigned char)(p % 256);
+                want[p] = (unsigned char)((77 * r + 150 * g + 29 * b) >> 8);
+            }
+            std::string path = dir + "/" + glyphfile(i);
+            int ok = 0;
+            if (format == "png1") {
+                ok = stbi_write_png(path.c_str(), 50, 50, 1, grey.data(), 50);
+                want = grey;
+            } else if (format == "jpg3") {
+                bytes rgb(2500 * 3);
+                for (int p = 0; p < 2500; p++)
+                    for (int k = 0; k < 3; k++)
+                        rgb[3 * p + k] = colour[4 * p + k];
+                ok = stbi_write_jpg(path.c_str(), 50, 50, 3, rgb.data(), 90);
+                // Lossy: the loader's own reading is what must show.
+                int w, h, n;
+                unsigned char *decoded = stbi_load(path.c_str(), &w, &h, &n, 1);
+                ASSERT_NE(decoded, nullptr);
+                want.assign(decoded, decoded + 2500);
+                stbi_image_free(decoded);
+            } else if (format == "rgbbmp") {
+                bytes rgb(2500 * 3);
+                for (int p = 0; p < 2500; p++)
+                    for (int k = 0; k < 3; k++)
+                        rgb[3 * p + k] = colour[4 * p + k];
+                ok = stbi_write_bmp(path.c_str(), 50, 50, 3, rgb.data());
+            } else {
+                // Only the question mark is RGBA; the closing line shows it.
+                if (i == 28) {
+                    ok = stbi_write_png(path.c_str(), 50, 50, 4, colour.data(),
+                                        200);
+                } else {
+                    ok = stbi_write_bmp(path.c_str(), 50, 50, 1, grey.data());
+                    want = grey;
+                }
+            }
+            ASSERT_TRUE(ok) << path;
+            glyphs.push_back(want);
+        }
+        toolrun run = runtool(dir, msg.input);
+        EXPECT_EQ(run.status, 0) << f.name;
+        EXPECT_EQ(run.out, prompt() +
+                               report(msg.message, msg.n0, msg.longest,
+                                      msg.sentences, 160, 550) +
+                               f.closing)
+            << f.name;
+        expectpicture(dir, msg, glyphs);
+        removetree(dir);
+    }
 }
 
 } // namespace

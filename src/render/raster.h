@@ -26,4 +26,29 @@ int64_t rasterwidth(int sentences);
 // rasterheight: 50 pixels a cell, plus one cell's worth of margin.
 int64_t rasterheight(int longest);
 
+// bmpfilesize: bytes in the stored 24-bit picture: the 54-byte header and
+// three bytes a pixel (rows need no padding: the width is a multiple of 4).
+int64_t bmpfilesize(int64_t width, int64_t height);
+
+// The image writer computes the file's sizes and offsets in int, so no
+// stored file may exceed this many bytes.
+const int64_t bmpfilelimit = 2147483647;
+
+// rasterfits: whether a picture of this size can be stored.
+int rasterfits(int64_t width, int64_t height);
+
+// createraster: a new width by height raster, white, with the black base
+// rule on rows height - 25 to height - 22. Returns NULL when there is no
+// memory for it; the caller owns the result and frees it with free().
+unsigned char *createraster(int64_t width, int64_t height);
+
+// storeraster: stores the raster as a 24-bit BMP named filename, replacing
+// an earlier file of that name only when the new one is complete. The
+// picture is written to a new temporary file beside it, closed, then renamed
+// into place; on any failure the temporary file is removed and an earlier
+// file stays as it was. The picture must fit (rasterfits).
+// Returns 0 when stored, or the errno value that made it fail.
+int storeraster(const unsigned char *raster, int64_t width, int64_t height,
+                const char *filename);
+
 #endif
