@@ -89,6 +89,9 @@ TEST(Failure, StatusMessageAndNothingLost) {
 }
 
 TEST(Failure, RasterWithoutMemory) {
+#ifdef SANITIZED
+    GTEST_SKIP() << "needs an address-space limit";
+#endif
     // 100 sentences, one of them 1000 positions long: a 6040 by 50050 raster
     // of about 300 MB, under a 200 MB address-space limit.
     std::string input = std::string(99, '.') + std::string(1000, 'a') + "\n";
@@ -105,6 +108,9 @@ TEST(Failure, RasterWithoutMemory) {
 }
 
 TEST(Failure, TooLargeIsRefusedAtOnce) {
+#ifdef SANITIZED
+    GTEST_SKIP() << "needs an address-space limit";
+#endif
     // Refused before the raster or any glyph: it works without glyph files
     // and within a small address space.
     std::string dir = maketempdir();

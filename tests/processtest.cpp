@@ -64,6 +64,9 @@ TEST(Process, ReportAndPictureAreExact) {
         {"1998 characters", longline + "\n", longline, 1998, 1998, 1},
         {"2500 characters", std::string(2500, 'a') + "\n", longline, 1998, 1998,
          1},
+        {"10000 characters", std::string(10000, 'a'), longline, 1998, 1998, 1},
+        {"control bytes and a lone carriage return", "\x01\x1b[2Ja\rb\tc\x7f\n",
+         "wjabc", 11, 11, 1},
         {"high bytes", "ab" + highbytes + "c.\n", "abc.", 132, 128, 1},
         {"nul inside", std::string("Hi. Bye.\0 more\n", 15), "hi.bye.", 8, 4,
          2},
@@ -193,6 +196,16 @@ TEST(Process, GlyphFormatsAreFoundByContent) {
         expectpicture(dir, msg, glyphs);
         removetree(dir);
     }
+}
+
+TEST(Process, LostReportIsAFailure) {
+    // Standard output on a full device: the report cannot be written.
+    std::string dir = maketempdir();
+    writeglyphset(dir);
+    std::string status = shellout(dir, std::string("echo hi | ") + TOOLPATH +
+                                           " >/dev/full 2>/dev/null; echo $?");
+    EXPECT_EQ(status, "1\n");
+    removetree(dir);
 }
 
 } // namespace
