@@ -120,7 +120,7 @@ TEST(Process, PictureGetsPlainFilePermissions) {
 TEST(Process, GlyphFormatsAreFoundByContent) {
     struct formatcase {
         const char *name;
-        const char *format; // "png1", "jpg1", "rgbbmp", "rgbapng"
+        const char *format; // "png1", "jpg3", "rgbbmp", "rgbapng"
         const char *closing;
     } cases[] = {
         {"grey PNG", "png1", "1\n"},

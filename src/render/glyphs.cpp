@@ -76,9 +76,7 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
                 // Cut off, unreadable part-way, or not the size its header
                 // gave.
                 stbi_image_free(pixels);
-                pixels = NULL;
-            }
-            if (pixels != NULL) {
+            } else if (pixels != NULL) {
                 *glyph = pixels;
                 result = glyphloaded;
             }
