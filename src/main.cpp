@@ -59,6 +59,9 @@ int main(void) {
     printf("Number of Sentences: %d\n", sentences);
     printf("Image  width:        %d\nImage height:        %d\n", (int)width,
            (int)height);
+    // Shown now, on a terminal or in a pipe, even if the long work that
+    // follows is interrupted.
+    fflush(stdout);
 
     // Raster: refused before any memory is spent when it could never be
     // stored.

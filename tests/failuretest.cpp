@@ -1,8 +1,14 @@
 // Every way a run can fail, as a user meets it: status 1, one clear line on
 // standard output, nothing on standard error, no picture written, and an
 // earlier picture left byte for byte as it was.
+#include <csignal>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -33,6 +39,14 @@ std::string brokenfolder(const std::string &how) {
         removetree(dir + "/moltravytext.bmp");
         mkdir((dir + "/moltravytext.bmp").c_str(), 0755);
         writefile(dir + "/moltravytext.bmp/inside", earlier);
+    } else if (how == "link to a folder in the way") {
+        removetree(dir + "/moltravytext.bmp");
+        mkdir((dir + "/elsewhere").c_str(), 0755);
+        writefile(dir + "/elsewhere/inside", earlier);
+        symlink("elsewhere", (dir + "/moltravytext.bmp").c_str());
+    } else if (how == "jpeg glyph") {
+        bytes grey = testglyph(9);
+        stbi_write_jpg((dir + "/j.bmp").c_str(), 50, 50, 1, grey.data(), 90);
     }
     return dir;
 }
@@ -60,6 +74,11 @@ TEST(Failure, StatusMessageAndNothingLost) {
          hello + "currentletter = NULL\n\n"},
         {"folder in the way", "Hello, World!\n", "",
          hello + "Picture not stored: moltravytext.bmp: Is a directory.\n"},
+        {"link to a folder in the way", "Hello, World!\n", "",
+         hello + "Picture not stored: moltravytext.bmp: Is a directory.\n"},
+        // Only BMP and PNG glyphs are read.
+        {"jpeg glyph", "Hello, World!\n", "",
+         hello + "currentletter = NULL\n\n"},
         // The picture is 54 + 3 * 100 * 650 bytes; allow 100 blocks of 512.
         {"write fails part-way", "Hello, World!\n",
          "trap '' XFSZ; ulimit -f 100",
@@ -77,12 +96,16 @@ TEST(Failure, StatusMessageAndNothingLost) {
         EXPECT_EQ(run.status, 1) << c.how;
         EXPECT_EQ(run.out, prompt() + c.after) << c.how;
         EXPECT_EQ(run.err, "") << c.how;
-        std::string kept = std::string(c.how) == "folder in the way"
-                               ? dir + "/moltravytext.bmp/inside"
-                               : dir + "/moltravytext.bmp";
+        std::string how = c.how;
+        std::string kept =
+            how == "folder in the way" ? dir + "/moltravytext.bmp/inside"
+            : how == "link to a folder in the way" ? dir + "/elsewhere/inside"
+                                                   : dir + "/moltravytext.bmp";
         EXPECT_TRUE(readfile(kept) == earlier) << c.how;
         // No temporary file is left behind.
-        EXPECT_EQ(shellout(dir, "ls -A | grep -c moltravytext"), "1\n")
+        EXPECT_EQ(shellout(dir, "ls -A . elsewhere 2>/dev/null | grep -c "
+                                "'moltravytext.bmp.'"),
+                  "0\n")
             << c.how;
         removetree(dir);
     }
@@ -120,6 +143,108 @@ TEST(Failure, TooLargeIsRefusedAtOnce) {
     EXPECT_NE(run.out.find("Picture too large to store"), std::string::npos);
     EXPECT_FALSE(fileexists(dir + "/moltravytext.bmp"));
     removetree(dir);
+}
+
+// storingfile: whether process pid holds open a file of its picture being
+// written in dir (an unnamed one reads as "dir/#inode (deleted)") that has
+// reached a megabyte.
+bool storingfile(pid_t pid, const std::string &dir) {
+    std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *d = opendir(fds.c_str());
+    if (d == NULL)
+        return false;
+    bool found = false;
+    while (struct dirent *e = readdir(d)) {
+        std::string fd = fds + "/" + e->d_name;
+        char target[4096];
+        ssize_t n = readlink(fd.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        std::string name(target, (size_t)n);
+        struct stat st;
+        if (name.compare(0, dir.size() + 2, dir + "/#") != 0 &&
+            name.compare(0, dir.size() + 18, dir + "/moltravytext.bmp.") != 0)
+            continue;
+        if (stat(fd.c_str(), &st) == 0 && st.st_size > (1 << 20))
+            found = true;
+    }
+    closedir(d);
+    return found;
+}
+
+// killwhilestoring: starts the program in dir on input (through wrapper when
+// not empty), waits until its report is out and its picture is part-written,
+// sends sig, and returns the wait status; *report gets what it printed.
+int killwhilestoring(const std::string &dir, const std::string &input,
+                     const std::string &wrapper, int sig, std::string *report) {
+    std::string io = maketempdir();
+    writefile(io + "/in", input);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // As from a terminal: the signals at their default actions, whatever
+        // the test runner was started with.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, NULL);
+        int in = open((io + "/in").c_str(), O_RDONLY);
+        int out = open((io + "/out").c_str(), O_WRONLY | O_CREAT, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0)
+            _exit(99);
+        dup2(in, 0);
+        dup2(out, 1);
+        if (wrapper.empty())
+            execl(TOOLPATH, TOOLPATH, (char *)NULL);
+        else
+            execl(wrapper.c_str(), wrapper.c_str(), TOOLPATH, (char *)NULL);
+        _exit(98);
+    }
+    bool seen = false;
+    for (int tries = 0; tries < 20000 && !seen; tries++) {
+        struct timespec pause = {0, 500000};
+        nanosleep(&pause, NULL);
+        seen =
+            readfile(io + "/out").find("Image height") != std::string::npos &&
+            storingfile(pid, dir);
+    }
+    EXPECT_TRUE(seen) << "the picture was never seen being written";
+    kill(pid, sig);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *report = readfile(io + "/out");
+    removetree(io);
+    return status;
+}
+
+TEST(Failure, KilledWhileStoringLeavesTheFolderAsItWas) {
+    // 20 full stops, then 500 letters: a 1240 by 25050 picture, a 93 MB file.
+    const std::string input = std::string(20, '.') + std::string(500, 'q');
+    const struct {
+        const char *wrapper;
+        int sig;
+    } cases[] = {
+        {"", SIGINT},        {"", SIGTERM},       {"", SIGHUP},
+        {"", SIGKILL},       {NOTMPFILE, SIGINT}, {NOTMPFILE, SIGTERM},
+        {NOTMPFILE, SIGHUP},
+    };
+    for (const auto &c : cases) {
+        std::string name =
+            std::string(c.wrapper[0] ? "named file, " : "") + strsignal(c.sig);
+        std::string dir = brokenfolder("");
+        std::string before = shellout(dir, "ls -A");
+        std::string out;
+        int status = killwhilestoring(dir, input, c.wrapper, c.sig, &out);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig)
+            << name << ": status " << status;
+        // The report was out before the picture was written.
+        EXPECT_EQ(out, prompt() + report(input, 520, 500, 21, 1300, 25050))
+            << name;
+        EXPECT_EQ(shellout(dir, "ls -A"), before) << name;
+        EXPECT_TRUE(readfile(dir + "/moltravytext.bmp") == earlier) << name;
+        removetree(dir);
+    }
 }
 
 } // namespace

@@ -43,13 +43,15 @@ bool fileexists(const std::string &path) {
 }
 
 toolrun runtool(const std::string &dir, const std::string &input,
-                const std::string &prelude, bool noinput) {
+                const std::string &prelude, bool noinput,
+                const std::string &wrapper) {
     std::string io = maketempdir();
     writefile(io + "/in", input);
     std::string cmd = "cd '" + dir + "' && " +
                       (prelude.empty() ? "" : prelude + " && ") + "exec " +
-                      TOOLPATH + " <" + (noinput ? "/dev/null" : io + "/in") +
-                      " >" + io + "/out 2>" + io + "/err";
+                      (wrapper.empty() ? "" : wrapper + " ") + TOOLPATH + " <" +
+                      (noinput ? "/dev/null" : io + "/in") + " >" + io +
+                      "/out 2>" + io + "/err";
     int raw = system(cmd.c_str());
     toolrun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -23,9 +23,11 @@ bool fileexists(const std::string &path);
 
 // runtool: runs the program in folder dir with input as its standard input
 // (no input at all when noinput), after the shell commands in prelude (for
-// example "ulimit -f 10"). Standard output and error are caught whole.
+// example "ulimit -f 10"), and through wrapper when one is given (for example
+// NOTMPFILE, or "strace -o log"). Standard output and error are caught whole.
 toolrun runtool(const std::string &dir, const std::string &input,
-                const std::string &prelude = "", bool noinput = false);
+                const std::string &prelude = "", bool noinput = false,
+                const std::string &wrapper = "");
 
 // shellout: what a shell command prints on standard output, run in dir.
 std::string shellout(const std::string &dir, const std::string &command);

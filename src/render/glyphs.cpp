@@ -1,8 +1,12 @@
 #include "glyphs.h"
 
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <stb_image.h>
+#include "stbimage.h"
 
 static const char *const glyphfiles[glyphcount] = {
     "a.bmp", "b.bmp", "c.bmp", "d.bmp",       "e.bmp",        "f.bmp",
@@ -25,17 +29,22 @@ char glyphcharacter(int i) {
 
 // The image library reads past the end of a cut-off file as zeros, so a
 // truncated glyph would load without complaint and print as a smudge. Reading
-// through these callbacks notes any read asked for after the end, and such a
-// glyph is refused.
+// through these callbacks notes any read the file cannot answer in full, and
+// such a glyph is refused.
 struct glyphreader {
     FILE *file;
     int pastend;
 };
 
+// The library refills a buffer of its own this many bytes at a time, and a
+// refill near the end of a whole file comes back short; anything else it
+// asks for, it needs in full.
+static const int stbrefillsize = 128;
+
 static int readglyphbytes(void *user, char *data, int size) {
     glyphreader *reader = (glyphreader *)user;
     size_t n = fread(data, 1, (size_t)size, reader->file);
-    if (n == 0 && size > 0)
+    if (size > 0 && (n == 0 || (n < (size_t)size && size != stbrefillsize)))
         reader->pastend = 1;
     return (int)n;
 }
@@ -43,11 +52,34 @@ static int readglyphbytes(void *user, char *data, int size) {
 static void skipglyphbytes(void *user, int n) {
     glyphreader *reader = (glyphreader *)user;
     fseek(reader->file, n, SEEK_CUR);
+    // fseek clears the end-of-file flag, and the library asks for it to know
+    // when to stop scanning: reading a byte sets it again when the skip went
+    // past the end, as the library's own stdio reader does.
+    int c = fgetc(reader->file);
+    if (c != EOF)
+        ungetc(c, reader->file);
 }
 
 static int glyphbytesend(void *user) {
     glyphreader *reader = (glyphreader *)user;
     return feof(reader->file) || ferror(reader->file);
+}
+
+// openglyph: the glyph file for reading, or NULL when it cannot be opened or
+// is not a plain file. A FIFO or device under a glyph's name would otherwise
+// block the run or feed it without end; opening without blocking lets a
+// FIFO be looked at and refused.
+static FILE *openglyph(const char *filename) {
+    int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    FILE *file = NULL;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        file = fdopen(fd, "rb");
+    if (file == NULL)
+        close(fd);
+    return file;
 }
 
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
@@ -57,12 +89,15 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     *height = 0;
     // One open for both the size check and the decoding, so that both see
     // the same file.
-    glyphreader reader = {fopen(filename, "rb"), 0};
+    glyphreader reader = {openglyph(filename), 0};
     if (reader.file == NULL)
         return glyphunreadable;
     stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
     int result = glyphunreadable;
     if (stbi_info_from_callbacks(&io, &reader, width, height, channels)) {
+        // A BMP whose rows are stored top first gives a negative height.
+        if (*height < 0 && *height != INT_MIN)
+            *height = -*height;
         if (*width != glyphsize || *height != glyphsize) {
             result = glyphwrongsize;
         } else if (fseek(reader.file, 0, SEEK_SET) == 0) {

@@ -43,11 +43,20 @@ int rasterfits(int64_t width, int64_t height);
 unsigned char *createraster(int64_t width, int64_t height);
 
 // storeraster: stores the raster as a 24-bit BMP named filename, replacing
-// an earlier file of that name only when the new one is complete. The
-// picture is written to a new temporary file beside it, closed, then renamed
-// into place; on any failure the temporary file is removed and an earlier
-// file stays as it was. The picture must fit (rasterfits).
-// Returns 0 when stored, or the errno value that made it fail.
+// an earlier file of that name only by a complete new one. When filename is
+// a symbolic link, the file it points to is replaced (even one that does not
+// exist yet) and the link stays.
+//
+// The picture is written to a file without a name in the same folder, its
+// data synced to the disk, given a temporary name there and renamed into
+// place; then the folder is synced, so that after a crash or power cut the
+// name holds either the earlier picture or the whole new one. A run killed
+// while it writes leaves nothing behind. Where the filesystem has no unnamed
+// files, a named temporary file "filename.XXXXXX" is written instead. While
+// a temporary name exists, SIGINT, SIGTERM and SIGHUP remove it before they
+// end the process. The picture must fit (rasterfits).
+// Returns 0 when stored, or the errno value of the first step that failed;
+// nothing is left behind then, and an earlier file stays as it was.
 int storeraster(const unsigned char *raster, int64_t width, int64_t height,
                 const char *filename);
 

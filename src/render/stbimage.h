@@ -1,0 +1,16 @@
+// The image library's decoder as this program builds it: BMP and PNG only.
+//
+// A glyph set is drawn line art, which both hold exactly. The library's other
+// decoders (JPEG, GIF, TGA, PSD, HDR, PIC, PNM), as Debian ships them, crash,
+// hang, or copy stale memory into the image on crafted files, and glyph sets
+// are shared between users; so they are not compiled in at all, and a glyph
+// file in one of those formats is refused like any file that is not an
+// image. Include this instead of <stb_image.h>.
+#ifndef MOLTRAVYTEXT_STBIMAGE_H
+#define MOLTRAVYTEXT_STBIMAGE_H
+
+#define STBI_ONLY_BMP
+#define STBI_ONLY_PNG
+#include <stb_image.h>
+
+#endif
