@@ -1,7 +1,9 @@
 #include "glyphs.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,21 +67,46 @@ static int glyphbytesend(void *user) {
     return feof(reader->file) || ferror(reader->file);
 }
 
-// openglyph: the glyph file for reading, or NULL when it cannot be opened or
-// is not a plain file. A FIFO or device under a glyph's name would otherwise
-// block the run or feed it without end; opening without blocking lets a
-// FIFO be looked at and refused.
+// No 50 by 50 glyph file comes near this size; a larger one could keep the
+// decoder walking through millions of empty chunks.
+static const off_t glyphfilelimit = 16 << 20;
+
+// openglyph: the glyph file for reading, or NULL when it cannot be opened,
+// is not a plain file or is too large. A FIFO or device under a glyph's name
+// would otherwise block the run or feed it without end; opening without
+// blocking lets a FIFO be looked at and refused.
 static FILE *openglyph(const char *filename) {
     int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return NULL;
     struct stat st;
     FILE *file = NULL;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size <= glyphfilelimit)
         file = fdopen(fd, "rb");
     if (file == NULL)
         close(fd);
     return file;
+}
+
+// emptypngstart: whether file is a PNG whose first image data chunk is
+// empty. The library then copies zero bytes to a null pointer, which is
+// undefined behaviour; no encoder writes such a file, so it is refused
+// before decoding.
+static int emptypngstart(FILE *file) {
+    unsigned char head[8];
+    if (fread(head, 1, 8, file) != 8 ||
+        memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0)
+        return 0;
+    while (fread(head, 1, 8, file) == 8) {
+        uint32_t length = (uint32_t)head[0] << 24 | (uint32_t)head[1] << 16 |
+                          (uint32_t)head[2] << 8 | head[3];
+        if (memcmp(head + 4, "IDAT", 4) == 0)
+            return length == 0;
+        if (fseek(file, (long)length + 4, SEEK_CUR) != 0)
+            return 0;
+    }
+    return 0;
 }
 
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
@@ -100,7 +127,9 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
             *height = -*height;
         if (*width != glyphsize || *height != glyphsize) {
             result = glyphwrongsize;
-        } else if (fseek(reader.file, 0, SEEK_SET) == 0) {
+        } else if (fseek(reader.file, 0, SEEK_SET) == 0 &&
+                   !emptypngstart(reader.file) &&
+                   fseek(reader.file, 0, SEEK_SET) == 0) {
             int w = 0;
             int h = 0;
             reader.pastend = 0;
