@@ -43,7 +43,8 @@ std::string brokenfolder(const std::string &how) {
         removetree(dir + "/moltravytext.bmp");
         mkdir((dir + "/elsewhere").c_str(), 0755);
         writefile(dir + "/elsewhere/inside", earlier);
-        symlink("elsewhere", (dir + "/moltravytext.bmp").c_str());
+        if (symlink("elsewhere", (dir + "/moltravytext.bmp").c_str()) != 0)
+            abort();
     } else if (how == "jpeg glyph") {
         bytes grey = testglyph(9);
         stbi_write_jpg((dir + "/j.bmp").c_str(), 50, 50, 1, grey.data(), 90);

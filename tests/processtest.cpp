@@ -166,9 +166,11 @@ TEST(Process, SymlinkedPictureIsWrittenThrough) {
         writeglyphset(dir);
         mkdir((dir + "/elsewhere").c_str(), 0755);
         writefile(dir + "/elsewhere/earlier.bmp", "earlier picture");
-        symlink("earlier.bmp", (dir + "/elsewhere/link.bmp").c_str());
+        ASSERT_EQ(symlink("earlier.bmp", (dir + "/elsewhere/link.bmp").c_str()),
+                  0);
         std::string link = c.link[0] ? c.link : dir + "/" + c.target;
-        symlink(link.c_str(), (dir + "/moltravytext.bmp").c_str());
+        ASSERT_EQ(symlink(link.c_str(), (dir + "/moltravytext.bmp").c_str()),
+                  0);
         toolrun run = runtool(dir, msg.input);
         EXPECT_EQ(run.status, 0) << c.name;
         // The links stay as they were; the file they lead to is replaced.

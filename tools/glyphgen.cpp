@@ -2,14 +2,12 @@
 //
 // Usage: glyphgen FOLDER
 //
-// Writes the 29 glyph files ("a.bmp" to "z.bmp", "_.bmp", "_period.bmp",
-// "_question.bmp") into FOLDER as 50 by 50 grey images. Exit status 0 when
-// all were written, 1 otherwise, with one line saying which file failed.
-//
-// The files hold PNG data under the ".bmp" names the program reads (it
-// finds the format from the content): a grey PNG decodes in a tenth of the
-// instructions of a 24-bit BMP, and the glyph pass loads all 29 files on
-// every run.
+// Writes the program's glyph files, under the names and for the characters
+// of its own glyph table (render/glyphs.h), into FOLDER as 50 by 50 grey
+// BMP files: uncompressed, 8 bits a pixel with a grey palette, which the
+// program reads in fewer instructions than 24-bit ones and which are half
+// their size. Exit status 0 when all were written, 1 otherwise, with one line
+// saying which file failed.
 //
 // The script: every letter stands on a spine, a vertical stroke near the
 // left edge that ends at the baseline in a small foot curling to the left.
@@ -23,11 +21,15 @@
 // The glyphs are described here as strokes on the 50 by 50 grid and drawn
 // with anti-aliased edges: dark ink on white, a margin of 6 pixels or more.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <stb_image_write.h>
+#include "render/glyphs.h"
+
+// The strokes below are placed on a 50 by 50 grid.
+static_assert(glyphsize == 50, "the designs are drawn for 50 by 50 glyphs");
 
 // A stroke: a line from (a, b) to (c, d); an arc around (a, b) of radius c
 // from angle d to angle e (degrees, clockwise from the right, since y grows
@@ -62,43 +64,41 @@ static const stroke halfstem = {'l', 37, 23, 37, 37, 0};
 static const stroke none = {0, 0, 0, 0, 0, 0};
 
 struct glyphdesign {
-    const char *file;
+    char character;
     int hasspine;
     stroke strokes[maxstrokes];
 };
 
-static const glyphdesign designs[29] = {
-    {"a.bmp", 1, {topbowl, lowdot, none}},
-    {"b.bmp", 1, {topbar, lowbowl, none}},
-    {"c.bmp", 1, {midbar, highdot, none}},
-    {"d.bmp", 1, {falling, none}},
-    {"e.bmp", 1, {ring, none}},
-    {"f.bmp", 1, {topbar, lowdot, none}},
-    {"g.bmp", 1, {rising, none}},
-    {"h.bmp", 1, {lowbar, highdot, none}},
-    {"i.bmp", 1, {midbar, none}},
-    {"j.bmp", 1, {topbowl, lowbar, none}},
-    {"k.bmp", 1, {topbar, falling, none}},
-    {"l.bmp", 1, {stem, midbar, none}},
-    {"m.bmp", 1, {lowbowl, highdot, none}},
-    {"n.bmp", 1, {topbar, stem, none}},
-    {"o.bmp", 1, {ring, lowbar, none}},
-    {"p.bmp", 1, {rising, midbar, none}},
-    {"q.bmp", 1, {topbowl, lowbowl, none}},
-    {"r.bmp", 1, {falling, lowbar, none}},
-    {"s.bmp", 1, {topbar, ring, none}},
-    {"t.bmp", 1, {lowbar, none}},
-    {"u.bmp", 1, {stem, none}},
-    {"v.bmp", 1, {halfstem, topbowl, none}},
-    {"w.bmp", 1, {topbar, midbar, lowdot, none}},
-    {"x.bmp", 1, {rising, falling, none}},
-    {"y.bmp", 1, {midbar, halfstem, highdot, none}},
-    {"z.bmp", 1, {stem, lowbowl, none}},
-    {"_.bmp", 0, {none}},
-    {"_period.bmp",
-     0,
-     {{'d', 17, 36, 4.5f, 0, 0}, {'l', 13, 41, 21, 41, 0}, none}},
-    {"_question.bmp",
+static const glyphdesign designs[] = {
+    {'a', 1, {topbowl, lowdot, none}},
+    {'b', 1, {topbar, lowbowl, none}},
+    {'c', 1, {midbar, highdot, none}},
+    {'d', 1, {falling, none}},
+    {'e', 1, {ring, none}},
+    {'f', 1, {topbar, lowdot, none}},
+    {'g', 1, {rising, none}},
+    {'h', 1, {lowbar, highdot, none}},
+    {'i', 1, {midbar, none}},
+    {'j', 1, {topbowl, lowbar, none}},
+    {'k', 1, {topbar, falling, none}},
+    {'l', 1, {stem, midbar, none}},
+    {'m', 1, {lowbowl, highdot, none}},
+    {'n', 1, {topbar, stem, none}},
+    {'o', 1, {ring, lowbar, none}},
+    {'p', 1, {rising, midbar, none}},
+    {'q', 1, {topbowl, lowbowl, none}},
+    {'r', 1, {falling, lowbar, none}},
+    {'s', 1, {topbar, ring, none}},
+    {'t', 1, {lowbar, none}},
+    {'u', 1, {stem, none}},
+    {'v', 1, {halfstem, topbowl, none}},
+    {'w', 1, {topbar, midbar, lowdot, none}},
+    {'x', 1, {rising, falling, none}},
+    {'y', 1, {midbar, halfstem, highdot, none}},
+    {'z', 1, {stem, lowbowl, none}},
+    {' ', 0, {none}},
+    {'.', 0, {{'d', 17, 36, 4.5f, 0, 0}, {'l', 13, 41, 21, 41, 0}, none}},
+    {'?',
      0,
      {{'a', 23, 17, 7, 180, 450},
       {'l', 23, 24, 23, 30, 0},
@@ -150,10 +150,11 @@ static float inkcoverage(const stroke *s, float px, float py) {
     return cover < 0 ? 0 : (cover > 1 ? 1 : cover);
 }
 
-// drawglyph: paints design into the 50 by 50 grey block pixels.
+// drawglyph: paints design into the glyphsize by glyphsize grey block
+// pixels.
 static void drawglyph(const glyphdesign *design, unsigned char *pixels) {
-    for (int y = 0; y < 50; y++) {
-        for (int x = 0; x < 50; x++) {
+    for (int y = 0; y < glyphsize; y++) {
+        for (int x = 0; x < glyphsize; x++) {
             float px = x + 0.5f;
             float py = y + 0.5f;
             float ink = 0;
@@ -166,9 +167,54 @@ static void drawglyph(const glyphdesign *design, unsigned char *pixels) {
                 ink = c > ink ? c : ink;
             }
             // A near-black ink, so the black base rule still stands apart.
-            pixels[y * 50 + x] = (unsigned char)lroundf(255 - ink * 235);
+            pixels[y * glyphsize + x] = (unsigned char)lroundf(255 - ink * 235);
         }
     }
+}
+
+// finddesign: the design for character c, or NULL.
+static const glyphdesign *finddesign(char c) {
+    for (size_t k = 0; k < sizeof designs / sizeof designs[0]; k++)
+        if (designs[k].character == c)
+            return &designs[k];
+    return NULL;
+}
+
+// putle: stores the size-byte little-endian value v at out.
+static void putle(unsigned char *out, uint32_t v, int size) {
+    for (int k = 0; k < size; k++)
+        out[k] = (unsigned char)(v >> (8 * k));
+}
+
+// writegreybmp: writes pixels (glyphsize by glyphsize grey bytes, top row
+// first) to path as an uncompressed 8-bit BMP with a grey palette, rows
+// bottom-up. Returns 1 when the whole file was written.
+static int writegreybmp(const char *path, const unsigned char *pixels) {
+    const int rowbytes = (glyphsize + 3) / 4 * 4;
+    const int dataoffset = 14 + 40 + 256 * 4;
+    unsigned char file[dataoffset + rowbytes * glyphsize];
+    memset(file, 0, sizeof file);
+    file[0] = 'B';
+    file[1] = 'M';
+    putle(file + 2, sizeof file, 4);
+    putle(file + 10, dataoffset, 4);
+    putle(file + 14, 40, 4);
+    putle(file + 18, glyphsize, 4);
+    putle(file + 22, glyphsize, 4);
+    putle(file + 26, 1, 2);
+    putle(file + 28, 8, 2);
+    putle(file + 34, rowbytes * glyphsize, 4);
+    putle(file + 46, 256, 4);
+    for (int v = 0; v < 256; v++)
+        memset(file + 54 + 4 * v, v, 3);
+    for (int y = 0; y < glyphsize; y++)
+        memcpy(file + dataoffset + (glyphsize - 1 - y) * rowbytes,
+               pixels + y * glyphsize, glyphsize);
+    FILE *out = fopen(path, "wb");
+    if (out == NULL)
+        return 0;
+    int ok = fwrite(file, 1, sizeof file, out) == sizeof file;
+    return fclose(out) == 0 && ok;
 }
 
 int main(int argc, char **argv) {
@@ -176,11 +222,16 @@ int main(int argc, char **argv) {
         printf("usage: glyphgen FOLDER\n");
         return 1;
     }
-    unsigned char pixels[50 * 50];
-    for (int i = 0; i < 29; i++) {
-        drawglyph(&designs[i], pixels);
-        std::string path = std::string(argv[1]) + "/" + designs[i].file;
-        if (!stbi_write_png(path.c_str(), 50, 50, 1, pixels, 50)) {
+    unsigned char pixels[glyphsize * glyphsize];
+    for (int i = 0; i < glyphcount; i++) {
+        const glyphdesign *design = finddesign(glyphcharacter(i));
+        if (design == NULL) {
+            printf("glyphgen: no design for glyph %s\n", glyphfilename(i));
+            return 1;
+        }
+        drawglyph(design, pixels);
+        std::string path = std::string(argv[1]) + "/" + glyphfilename(i);
+        if (!writegreybmp(path.c_str(), pixels)) {
             printf("glyphgen: could not write %s\n", path.c_str());
             return 1;
         }

@@ -10,23 +10,29 @@
 
 #include "stbimage.h"
 
-static const char *const glyphfiles[glyphcount] = {
-    "a.bmp", "b.bmp", "c.bmp", "d.bmp",       "e.bmp",        "f.bmp",
-    "g.bmp", "h.bmp", "i.bmp", "j.bmp",       "k.bmp",        "l.bmp",
-    "m.bmp", "n.bmp", "o.bmp", "p.bmp",       "q.bmp",        "r.bmp",
-    "s.bmp", "t.bmp", "u.bmp", "v.bmp",       "w.bmp",        "x.bmp",
-    "y.bmp", "z.bmp", "_.bmp", "_period.bmp", "_question.bmp"};
+// The glyph table: each glyph's file and the message character it stands
+// for, in loading order. glyphgen draws the default set from it too.
+struct glyphentry {
+    const char *file;
+    char character;
+};
+
+static const glyphentry glyphtable[glyphcount] = {
+    {"a.bmp", 'a'},        {"b.bmp", 'b'}, {"c.bmp", 'c'}, {"d.bmp", 'd'},
+    {"e.bmp", 'e'},        {"f.bmp", 'f'}, {"g.bmp", 'g'}, {"h.bmp", 'h'},
+    {"i.bmp", 'i'},        {"j.bmp", 'j'}, {"k.bmp", 'k'}, {"l.bmp", 'l'},
+    {"m.bmp", 'm'},        {"n.bmp", 'n'}, {"o.bmp", 'o'}, {"p.bmp", 'p'},
+    {"q.bmp", 'q'},        {"r.bmp", 'r'}, {"s.bmp", 's'}, {"t.bmp", 't'},
+    {"u.bmp", 'u'},        {"v.bmp", 'v'}, {"w.bmp", 'w'}, {"x.bmp", 'x'},
+    {"y.bmp", 'y'},        {"z.bmp", 'z'}, {"_.bmp", ' '}, {"_period.bmp", '.'},
+    {"_question.bmp", '?'}};
 
 const char *glyphfilename(int i) {
-    return glyphfiles[i];
+    return glyphtable[i].file;
 }
 
 char glyphcharacter(int i) {
-    if (i < 26)
-        return (char)('a' + i);
-    if (i == 26)
-        return ' ';
-    return i == 27 ? '.' : '?';
+    return glyphtable[i].character;
 }
 
 // The image library reads past the end of a cut-off file as zeros, so a

@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "glyphs.h"
 #include "raster.h"
+
+// A glyph fills its cell exactly: the copy below relies on it.
+static_assert(glyphsize == cellsize, "a glyph must be one cell in size");
 
 // stampchecked: the pixel-by-pixel copy with the range check, for a cell that
 // does not lie wholly inside the raster. Columns outer, rows inner, so the
