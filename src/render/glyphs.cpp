@@ -95,11 +95,15 @@ static FILE *openglyph(const char *filename) {
     return file;
 }
 
-// emptypngstart: whether file is a PNG whose first image data chunk is
-// empty. The library then copies zero bytes to a null pointer, which is
-// undefined behaviour; no encoder writes such a file, so it is refused
-// before decoding.
-static int emptypngstart(FILE *file) {
+// refusedpng: whether file is a PNG whose first image data chunk is empty.
+// The library then copies zero bytes to a null pointer, which is undefined
+// behaviour (and lets the compiler drop its later check for missing image
+// data); no encoder writes such a file, so it is refused before decoding.
+// The chunks are walked as the library walks them: every chunk it accepts
+// takes its length and four bytes of checksum. A length of 2^31 or more,
+// which no valid PNG has, the library takes as negative and walks
+// differently, so such a file is refused too.
+static int refusedpng(FILE *file) {
     unsigned char head[8];
     if (fread(head, 1, 8, file) != 8 ||
         memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0)
@@ -107,6 +111,8 @@ static int emptypngstart(FILE *file) {
     while (fread(head, 1, 8, file) == 8) {
         uint32_t length = (uint32_t)head[0] << 24 | (uint32_t)head[1] << 16 |
                           (uint32_t)head[2] << 8 | head[3];
+        if (length >= 0x80000000u)
+            return 1;
         if (memcmp(head + 4, "IDAT", 4) == 0)
             return length == 0;
         if (fseek(file, (long)length + 4, SEEK_CUR) != 0)
@@ -134,7 +140,7 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
         if (*width != glyphsize || *height != glyphsize) {
             result = glyphwrongsize;
         } else if (fseek(reader.file, 0, SEEK_SET) == 0 &&
-                   !emptypngstart(reader.file) &&
+                   !refusedpng(reader.file) &&
                    fseek(reader.file, 0, SEEK_SET) == 0) {
             int w = 0;
             int h = 0;
