@@ -1,8 +1,8 @@
 // moltravytext: writes one typed line in the moltravy glyph script.
 //
 // Usage: run it in a folder that holds the 29 glyph files ("a.bmp" to
-// "z.bmp", "_.bmp", "_period.bmp", "_question.bmp": 50 by 50 images in any
-// format the image library reads) and type a line, or pipe one in:
+// "z.bmp", "_.bmp", "_period.bmp", "_question.bmp": 50 by 50 BMP or PNG
+// images) and type a line, or pipe one in:
 //
 //   $ echo 'Hello, World!' | moltravytext
 //
