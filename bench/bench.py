@@ -13,12 +13,14 @@ its instruction count under valgrind's callgrind, then checks the targets:
   every run         peak memory <= W x H bytes + 16 MiB
 
 Usage: bench.py PROGRAM GLYPHFOLDER [--reps N] [--markdown FILE]
-                [--no-time-targets] [--largest]
+                [--no-time-targets] [--largest] [--glyphsets]
 
 --no-time-targets reports wall times without judging them (for a loaded or
 shared machine); instruction counts and memory are judged always.
 --largest instead stores the largest picture that fits a BMP file (about
 2 GB written to a temporary folder) and reports its time and peak memory.
+--glyphsets instead times runs on glyph sets built to be slow
+(bench/hostileglyphs.py); no run may take more than a second.
 Exit status 1 when a target is missed or the pictures differ.
 """
 import argparse
@@ -274,6 +276,48 @@ def largest(args):
         else 1
 
 
+def glyphsets(args):
+    """Times a run of the typical message on each hostile glyph set: 29
+    copies of one file from bench/hostileglyphs.py."""
+    import hostileglyphs
+    program = os.path.abspath(args.program)
+    data = inputs()[0][1]
+    lines = ["| glyph set | what each file is | run | status |",
+             "|---|---|---|---|"]
+    worst = 0.0
+    with tempfile.TemporaryDirectory() as root:
+        for name, what, glyph in hostileglyphs.HOSTILE:
+            folder = os.path.join(root, name.replace(" ", "-"))
+            os.mkdir(folder)
+            for entry in os.listdir(args.glyphs):
+                with open(os.path.join(folder, entry), "wb") as f:
+                    f.write(glyph)
+            runs = [timedrun([program], folder, data) for _ in range(args.reps)]
+            seconds = statistics.median(r[0] for r in runs)
+            worst = max(worst, seconds)
+            status = "%d (%s)" % (runs[0][1], "stored" if runs[0][1] == 0
+                                  else "refused")
+            lines.append("| %s | %s (%d bytes) | %.3f s | %s |" % (
+                name, what, len(glyph), seconds, status))
+    text = "\n".join(lines)
+    print(text)
+    verdict = "worst %.3f s: %s" % (
+        worst, "within 1 s" if worst <= 1 else "MISSED: over 1 s")
+    print(verdict)
+    if args.markdown:
+        with open(args.markdown, "a") as f:
+            f.write("\n## Hostile glyph sets\n\n"
+                    "Made on %s by `bench/run --glyphsets --markdown "
+                    "docs/benchmarks.md`: the typical message on 29 copies "
+                    "of one glyph file built to be slow "
+                    "(bench/hostileglyphs.py), median wall time of %d "
+                    "runs. No set of 29 glyph files may take a run past "
+                    "1 s.\n\n%s\n\nResult: %s.\n" % (
+                        datetime.date.today().isoformat(), args.reps, text,
+                        verdict))
+    return 0 if worst <= 1 else 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
@@ -283,10 +327,13 @@ def main():
     parser.add_argument("--no-time-targets", dest="timetargets",
                         action="store_false")
     parser.add_argument("--largest", action="store_true")
+    parser.add_argument("--glyphsets", action="store_true")
     parser.add_argument("--scratch", default=None)
     args = parser.parse_args()
     if args.largest:
         sys.exit(largest(args))
+    if args.glyphsets:
+        sys.exit(glyphsets(args))
     rows, misses = benchmark(args)
     text = table(rows, args.reps)
     print(text)

@@ -104,7 +104,14 @@ int main(void) {
     }
 
     // Store.
-    int err = storeraster(raster, width, height, picturename);
+    int replaced = 0;
+    int err = storeraster(raster, width, height, picturename, &replaced);
+    if (err != 0 && replaced) {
+        // The picture is in place, but may not survive a power cut.
+        printf("Picture stored but not synced to disk: %s: %s.\n", picturename,
+               strerror(err));
+        exit(1);
+    }
     if (err != 0) {
         printf("Picture not stored: %s: %s.\n", picturename, strerror(err));
         exit(1);

@@ -56,11 +56,14 @@ struct failcase {
     const char *how;
     std::string input;
     std::string prelude;
-    std::string after; // what follows the prompt
+    std::string after;        // what follows the prompt
+    std::string wrapper = ""; // system calls made to fail
 };
 
 TEST(Failure, StatusMessageAndNothingLost) {
     const std::string hello = report("hello world.", 13, 12, 1, 100, 650);
+    const std::string notstored =
+        hello + "Picture not stored: moltravytext.bmp: ";
     std::string largest(999, '.');
     largest += std::string(999, 'a');
     const failcase cases[] = {
@@ -90,10 +93,37 @@ TEST(Failure, StatusMessageAndNothingLost) {
              "Picture too large to store: 60040 by 50000 pixels would make a "
              "9006000054-byte BMP file, over the limit of 2147483647 bytes.\n"},
         {"empty input", "", "", "No message entered.\n"},
+        // Every step of the store failing in turn, on the unnamed file's path
+        // and on the named file's path.
+        {"data sync fails", "Hello, World!\n", "",
+         notstored + "Input/output error.\n", failing("fdatasync:EIO")},
+        {"naming fails", "Hello, World!\n", "",
+         notstored + "Input/output error.\n", failing("linkat:EIO")},
+        {"close fails", "Hello, World!\n", "",
+         notstored + "No space left on device.\n", failing("close:ENOSPC")},
+        {"rename fails", "Hello, World!\n", "",
+         notstored + "Input/output error.\n", failing("rename:EIO")},
+        {"temporary file not made", "Hello, World!\n", "",
+         notstored + "Permission denied.\n",
+         failing(std::string(notmpfile) + ",exclusive:EACCES")},
+        {"permissions not set", "Hello, World!\n", "",
+         notstored + "Operation not permitted.\n",
+         failing(std::string(notmpfile) + ",fchmod:EPERM")},
+        {"named data sync fails", "Hello, World!\n", "",
+         notstored + "Input/output error.\n",
+         failing(std::string(notmpfile) + ",fdatasync:EIO")},
+        // The new picture has its name when the folder's sync fails: it is
+        // there, but a power cut may yet bring the earlier one back.
+        {"folder sync fails", "Hello, World!\n", "",
+         hello + "Picture stored but not synced to disk: moltravytext.bmp: "
+                 "Input/output error.\n",
+         failing("fsync:EIO")},
     };
     for (const failcase &c : cases) {
         std::string dir = brokenfolder(c.how);
-        toolrun run = runtool(dir, c.input, c.prelude);
+        std::string listing = "ls -A . elsewhere 2>/dev/null";
+        std::string before = shellout(dir, listing);
+        toolrun run = runtool(dir, c.input, c.prelude, false, c.wrapper);
         EXPECT_EQ(run.status, 1) << c.how;
         EXPECT_EQ(run.out, prompt() + c.after) << c.how;
         EXPECT_EQ(run.err, "") << c.how;
@@ -102,12 +132,16 @@ TEST(Failure, StatusMessageAndNothingLost) {
             how == "folder in the way" ? dir + "/moltravytext.bmp/inside"
             : how == "link to a folder in the way" ? dir + "/elsewhere/inside"
                                                    : dir + "/moltravytext.bmp";
-        EXPECT_TRUE(readfile(kept) == earlier) << c.how;
-        // No temporary file is left behind.
-        EXPECT_EQ(shellout(dir, "ls -A . elsewhere 2>/dev/null | grep -c "
-                                "'moltravytext.bmp.'"),
-                  "0\n")
-            << c.how;
+        if (how == "folder sync fails") {
+            int width = 0, height = 0;
+            std::string why;
+            EXPECT_EQ(readbmp(kept, &width, &height, &why).size(), 100u * 650)
+                << why;
+        } else {
+            EXPECT_TRUE(readfile(kept) == earlier) << c.how;
+        }
+        // Nothing is left behind: no temporary file, nothing else new.
+        EXPECT_EQ(shellout(dir, listing), before) << c.how;
         removetree(dir);
     }
 }
@@ -196,10 +230,8 @@ int killwhilestoring(const std::string &dir, const std::string &input,
             _exit(99);
         dup2(in, 0);
         dup2(out, 1);
-        if (wrapper.empty())
-            execl(TOOLPATH, TOOLPATH, (char *)NULL);
-        else
-            execl(wrapper.c_str(), wrapper.c_str(), TOOLPATH, (char *)NULL);
+        std::string command = "exec " + wrapper + " " + TOOLPATH;
+        execl("/bin/sh", "sh", "-c", command.c_str(), (char *)NULL);
         _exit(98);
     }
     bool seen = false;
@@ -222,17 +254,18 @@ int killwhilestoring(const std::string &dir, const std::string &input,
 TEST(Failure, KilledWhileStoringLeavesTheFolderAsItWas) {
     // 20 full stops, then 500 letters: a 1240 by 25050 picture, a 93 MB file.
     const std::string input = std::string(20, '.') + std::string(500, 'q');
+    const std::string named = failing(notmpfile);
     const struct {
-        const char *wrapper;
+        std::string wrapper;
         int sig;
     } cases[] = {
-        {"", SIGINT},        {"", SIGTERM},       {"", SIGHUP},
-        {"", SIGKILL},       {NOTMPFILE, SIGINT}, {NOTMPFILE, SIGTERM},
-        {NOTMPFILE, SIGHUP},
+        {"", SIGINT},    {"", SIGTERM},    {"", SIGHUP},    {"", SIGKILL},
+        {named, SIGINT}, {named, SIGTERM}, {named, SIGHUP},
     };
     for (const auto &c : cases) {
         std::string name =
-            std::string(c.wrapper[0] ? "named file, " : "") + strsignal(c.sig);
+            std::string(c.wrapper.empty() ? "" : "named file, ") +
+            strsignal(c.sig);
         std::string dir = brokenfolder("");
         std::string before = shellout(dir, "ls -A");
         std::string out;

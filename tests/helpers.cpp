@@ -61,6 +61,10 @@ toolrun runtool(const std::string &dir, const std::string &input,
     return run;
 }
 
+std::string failing(const std::string &rules) {
+    return std::string(FAILCALLS) + " " + rules;
+}
+
 std::string shellout(const std::string &dir, const std::string &command) {
     std::string full = "cd '" + dir + "' && " + command;
     FILE *pipe = popen(full.c_str(), "r");

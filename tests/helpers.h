@@ -24,10 +24,17 @@ bool fileexists(const std::string &path);
 // runtool: runs the program in folder dir with input as its standard input
 // (no input at all when noinput), after the shell commands in prelude (for
 // example "ulimit -f 10"), and through wrapper when one is given (for example
-// NOTMPFILE, or "strace -o log"). Standard output and error are caught whole.
+// failing("fsync:EIO"), or "strace -o log"). Standard output and error are
+// caught whole.
 toolrun runtool(const std::string &dir, const std::string &input,
                 const std::string &prelude = "", bool noinput = false,
                 const std::string &wrapper = "");
+
+// failing: a wrapper that runs the program with system calls failing, as
+// tests/failcalls.cpp takes them: failing("tmpfile:EOPNOTSUPP") runs it as on
+// a filesystem without unnamed temporary files.
+std::string failing(const std::string &rules);
+const char *const notmpfile = "tmpfile:EOPNOTSUPP";
 
 // shellout: what a shell command prints on standard output, run in dir.
 std::string shellout(const std::string &dir, const std::string &command);

@@ -101,8 +101,10 @@ TEST(Process, ReportAndPictureAreExact) {
 }
 
 TEST(Process, PictureGetsPlainFilePermissions) {
-    // Written unnamed, and named where the filesystem has no unnamed files.
-    for (const char *wrapper : {"", NOTMPFILE}) {
+    // Written unnamed; named through the file itself where /proc is missing;
+    // and named from the start where the filesystem has no unnamed files.
+    for (const std::string &wrapper :
+         {std::string(), failing("procfd:ENOENT"), failing(notmpfile)}) {
         std::string dir = maketempdir();
         writeglyphset(dir);
         writefile(dir + "/moltravytext.bmp", "earlier picture");
@@ -120,7 +122,7 @@ TEST(Process, PictureGetsPlainFilePermissions) {
 }
 
 TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
-    for (const char *wrapper : {"", NOTMPFILE}) {
+    for (const std::string &wrapper : {std::string(), failing(notmpfile)}) {
         std::string dir = maketempdir();
         writeglyphset(dir);
         std::string logdir = maketempdir();

@@ -1,13 +1,15 @@
 #include "glyphs.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "glyphcheck.h"
 #include "stbimage.h"
 
 // The glyph table: each glyph's file and the message character it stands
@@ -35,12 +37,15 @@ char glyphcharacter(int i) {
     return glyphtable[i].character;
 }
 
-// The image library reads past the end of a cut-off file as zeros, so a
-// truncated glyph would load without complaint and print as a smudge. Reading
-// through these callbacks notes any read the file cannot answer in full, and
-// such a glyph is refused.
+// The library reads past the end of a cut-off file as zeros, so a truncated
+// glyph would load without complaint and print as a smudge. The file is
+// read into memory whole, and the library reads it through these callbacks,
+// which note any read the file cannot answer in full; such a glyph is
+// refused.
 struct glyphreader {
-    FILE *file;
+    const unsigned char *data;
+    size_t size;
+    size_t at;
     int pastend;
 };
 
@@ -49,75 +54,78 @@ struct glyphreader {
 // asks for, it needs in full.
 static const int stbrefillsize = 128;
 
-static int readglyphbytes(void *user, char *data, int size) {
+static int readglyphbytes(void *user, char *out, int size) {
     glyphreader *reader = (glyphreader *)user;
-    size_t n = fread(data, 1, (size_t)size, reader->file);
-    if (size > 0 && (n == 0 || (n < (size_t)size && size != stbrefillsize)))
+    size_t want = size > 0 ? (size_t)size : 0;
+    size_t left = reader->size - reader->at;
+    size_t n = want < left ? want : left;
+    memcpy(out, reader->data + reader->at, n);
+    reader->at += n;
+    if (want > 0 && (n == 0 || (n < want && size != stbrefillsize)))
         reader->pastend = 1;
     return (int)n;
 }
 
+// A skip past the end only moves to the end: the read that follows notices.
 static void skipglyphbytes(void *user, int n) {
     glyphreader *reader = (glyphreader *)user;
-    fseek(reader->file, n, SEEK_CUR);
-    // fseek clears the end-of-file flag, and the library asks for it to know
-    // when to stop scanning: reading a byte sets it again when the skip went
-    // past the end, as the library's own stdio reader does.
-    int c = fgetc(reader->file);
-    if (c != EOF)
-        ungetc(c, reader->file);
+    size_t step = n > 0 ? (size_t)n : 0;
+    size_t left = reader->size - reader->at;
+    reader->at += step < left ? step : left;
 }
 
 static int glyphbytesend(void *user) {
     glyphreader *reader = (glyphreader *)user;
-    return feof(reader->file) || ferror(reader->file);
+    return reader->at >= reader->size;
 }
 
-// No 50 by 50 glyph file comes near this size; a larger one could keep the
-// decoder walking through millions of empty chunks.
-static const off_t glyphfilelimit = 16 << 20;
+// No 50 by 50 glyph needs more: a 16-bit RGBA PNG stored without compression
+// is about 20 KB, and this leaves room for metadata such as a colour profile.
+// The limit also bounds the work a file can make: a PNG of empty chunks
+// keeps the decoder walking through them.
+static const size_t glyphfilelimit = 256 << 10;
 
-// openglyph: the glyph file for reading, or NULL when it cannot be opened,
-// is not a plain file or is too large. A FIFO or device under a glyph's name
-// would otherwise block the run or feed it without end; opening without
-// blocking lets a FIFO be looked at and refused.
-static FILE *openglyph(const char *filename) {
+// readglyphfile: the whole of a glyph file in a new block of *size bytes at
+// *data, which the caller frees. Returns 0, or -1 when the file is missing,
+// unreadable, not a plain file, over glyphfilelimit bytes, or changed in
+// size while it was read. A FIFO or device under a glyph's name would
+// otherwise block the run or feed it without end; opening without blocking
+// lets a FIFO be looked at and refused.
+static int readglyphfile(const char *filename, unsigned char **data,
+                         size_t *size) {
+    *data = NULL;
+    *size = 0;
     int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return NULL;
+        return -1;
     struct stat st;
-    FILE *file = NULL;
+    unsigned char *buffer = NULL;
+    size_t want = 0;
+    size_t used = 0;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size <= glyphfilelimit)
-        file = fdopen(fd, "rb");
-    if (file == NULL)
-        close(fd);
-    return file;
-}
-
-// refusedpng: whether file is a PNG whose first image data chunk is empty.
-// The library then copies zero bytes to a null pointer, which is undefined
-// behaviour (and lets the compiler drop its later check for missing image
-// data); no encoder writes such a file, so it is refused before decoding.
-// The chunks are walked as the library walks them: every chunk it accepts
-// takes its length and four bytes of checksum. A length of 2^31 or more,
-// which no valid PNG has, the library takes as negative and walks
-// differently, so such a file is refused too.
-static int refusedpng(FILE *file) {
-    unsigned char head[8];
-    if (fread(head, 1, 8, file) != 8 ||
-        memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0)
-        return 0;
-    while (fread(head, 1, 8, file) == 8) {
-        uint32_t length = (uint32_t)head[0] << 24 | (uint32_t)head[1] << 16 |
-                          (uint32_t)head[2] << 8 | head[3];
-        if (length >= 0x80000000u)
-            return 1;
-        if (memcmp(head + 4, "IDAT", 4) == 0)
-            return length == 0;
-        if (fseek(file, (long)length + 4, SEEK_CUR) != 0)
-            return 0;
+        (uint64_t)st.st_size <= glyphfilelimit) {
+        want = (size_t)st.st_size;
+        // One byte more, to see a file that grew since fstat.
+        buffer = (unsigned char *)malloc(want + 1);
     }
+    while (buffer != NULL && used <= want) {
+        ssize_t n = read(fd, buffer + used, want + 1 - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0)
+                used = want + 1;
+            break;
+        }
+        used += (size_t)n;
+    }
+    close(fd);
+    if (buffer == NULL || used != want) {
+        free(buffer);
+        return -1;
+    }
+    *data = buffer;
+    *size = used;
     return 0;
 }
 
@@ -126,11 +134,13 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     *glyph = NULL;
     *width = 0;
     *height = 0;
-    // One open for both the size check and the decoding, so that both see
-    // the same file.
-    glyphreader reader = {openglyph(filename), 0};
-    if (reader.file == NULL)
+    // One read for the size check, the checks of our own and the decoding,
+    // so that all of them see the same bytes.
+    unsigned char *data = NULL;
+    size_t size = 0;
+    if (readglyphfile(filename, &data, &size) != 0)
         return glyphunreadable;
+    glyphreader reader = {data, size, 0, 0};
     stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
     int result = glyphunreadable;
     if (stbi_info_from_callbacks(&io, &reader, width, height, channels)) {
@@ -139,18 +149,16 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
             *height = -*height;
         if (*width != glyphsize || *height != glyphsize) {
             result = glyphwrongsize;
-        } else if (fseek(reader.file, 0, SEEK_SET) == 0 &&
-                   !refusedpng(reader.file) &&
-                   fseek(reader.file, 0, SEEK_SET) == 0) {
+        } else if (!refusedpng(data, size) && !refusedbmp(data, size)) {
             int w = 0;
             int h = 0;
+            reader.at = 0;
             reader.pastend = 0;
             unsigned char *pixels =
                 stbi_load_from_callbacks(&io, &reader, &w, &h, channels, 1);
-            if (pixels != NULL && (reader.pastend || ferror(reader.file) ||
-                                   w != glyphsize || h != glyphsize)) {
-                // Cut off, unreadable part-way, or not the size its header
-                // gave.
+            if (pixels != NULL &&
+                (reader.pastend || w != glyphsize || h != glyphsize)) {
+                // Cut off, or not the size its header gave.
                 stbi_image_free(pixels);
             } else if (pixels != NULL) {
                 *glyph = pixels;
@@ -158,7 +166,7 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
             }
         }
     }
-    fclose(reader.file);
+    free(data);
     return result;
 }
 

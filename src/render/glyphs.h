@@ -28,12 +28,12 @@ enum {
     glyphwrongsize = 2   // an image, but not 50 by 50 (see *width, *height)
 };
 
-// loadglyph: reads a plain BMP or PNG file of at most 16 MiB, recognised by
+// loadglyph: reads a plain BMP or PNG file of at most 256 KiB, recognised by
 // its content, reduced to one grey byte a pixel (colour by the library's
-// rule, alpha dropped). Any other format, a file cut off or one the decoder
-// would mishandle is glyphunreadable. The size is read from the header
-// before anything is decoded, so an image of another size is never decoded
-// at all.
+// rule, alpha dropped). Any other format, a file cut off, or one the decoder
+// would mishandle, fill with memory it never wrote or spend long on (see
+// glyphcheck.h) is glyphunreadable. The size is read from the header before
+// anything is decoded, so an image of another size is never decoded at all.
 // *channels is the file's own channel count whenever the header could be
 // read. On glyphloaded the caller owns *glyph and gives it to releaseglyph.
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,

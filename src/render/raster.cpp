@@ -282,7 +282,8 @@ static int opennamed(const char *path, int *errnum) {
 }
 
 int storeraster(const unsigned char *raster, int64_t width, int64_t height,
-                const char *filename) {
+                const char *filename, int *replaced) {
+    *replaced = 0;
     if (!rasterfits(width, height))
         return EFBIG;
     char path[4096];
@@ -330,6 +331,7 @@ int storeraster(const unsigned char *raster, int64_t width, int64_t height,
             errnum = errno;
         if (temppathexists)
             errnum = renametemp(path, errnum);
+        *replaced = errnum == 0;
         // And the rename reaches the disk before the run says it is done.
         if (errnum == 0 && fsync(folderfd) != 0)
             errnum = errno;

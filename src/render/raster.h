@@ -8,7 +8,8 @@
 //   int64_t w = rasterwidth(sentences), h = rasterheight(longest);
 //   unsigned char *raster = createraster(w, h);   // NULL: no memory
 //   ... stamp glyphs ...
-//   int err = storeraster(raster, w, h, "moltravytext.bmp");
+//   int replaced;
+//   int err = storeraster(raster, w, h, "moltravytext.bmp", &replaced);
 #ifndef MOLTRAVYTEXT_RASTER_H
 #define MOLTRAVYTEXT_RASTER_H
 
@@ -56,8 +57,10 @@ unsigned char *createraster(int64_t width, int64_t height);
 // a temporary name exists, SIGINT, SIGTERM and SIGHUP remove it before they
 // end the process. The picture must fit (rasterfits).
 // Returns 0 when stored, or the errno value of the first step that failed;
-// nothing is left behind then, and an earlier file stays as it was.
+// nothing is left behind then, and an earlier file stays as it was, unless
+// *replaced is 1: the new picture took the name, but the folder could not
+// be synced after it, so a power cut may yet bring the earlier one back.
 int storeraster(const unsigned char *raster, int64_t width, int64_t height,
-                const char *filename);
+                const char *filename, int *replaced);
 
 #endif

@@ -1,6 +1,9 @@
-// The image library's code, compiled once here with the project's own
+// The image library's decoder, compiled once here with the project's own
 // optimisation: Debian ships stb as headers, and building it into the program
-// spends far fewer instructions than its prebuilt shared library.
+// spends far fewer instructions than its prebuilt shared library. The build
+// compiles this file, and only this one, with every local variable starting
+// as zeros: the decoder keeps palettes in local arrays that a crafted file can
+// make it read before writing.
 //
 // The decoder allocates through glyphalloc and glyphrealloc:
 // - zero-filled, so that a decoder that reads memory it never wrote can only
@@ -12,16 +15,16 @@
 #include <cstdlib>
 #include <cstring>
 
-static const size_t glyphalloclimit = 1 << 20;
+#include "glyphcheck.h"
 
 static void *glyphalloc(size_t size) {
-    if (size > glyphalloclimit)
+    if (size > decoderblocklimit)
         return NULL;
     return calloc(1, size > 0 ? size : 1);
 }
 
 static void *glyphrealloc(void *block, size_t oldsize, size_t newsize) {
-    if (newsize > glyphalloclimit)
+    if (newsize > decoderblocklimit)
         return NULL;
     unsigned char *grown = (unsigned char *)realloc(block, newsize);
     if (grown != NULL && newsize > oldsize)
@@ -34,6 +37,4 @@ static void *glyphrealloc(void *block, size_t oldsize, size_t newsize) {
     glyphrealloc(block, oldsize, newsize)
 #define STBI_FREE(block) free(block)
 #define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_IMPLEMENTATION
 #include "stbimage.h"
-#include <stb_image_write.h>

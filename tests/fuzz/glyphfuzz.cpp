@@ -1,8 +1,12 @@
 // libFuzzer target: one glyph file of arbitrary bytes through the real glyph
 // loader: the regular-file check, the size check from the header, the
-// truncation check and the decoding.
+// truncation check, the checks of our own and the decoding.
 //
-// For every input the loader must return one of its three results, and:
+// Each input is loaded twice, over a stack filled first with zeros and then
+// with 0xa5, and both loads must give the same result and the same glyph:
+// a decoder that reads a local variable it never wrote shows as a
+// difference. For every input the loader must return one of its three
+// results, and:
 // - loaded: a 50 by 50 grey glyph (every byte is read, so AddressSanitizer
 //   sees a short one) and a channel count of 1 to 4;
 // - refused: no glyph handed out.
@@ -11,8 +15,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
+#include "../fillstack.h"
 #include "render/glyphs.h"
 
 static void check(int ok, const char *what) {
@@ -50,7 +56,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int channels = 0;
     int width = 0;
     int height = 0;
+    fillstack(0x00);
     int result = loadglyph(path, &glyph, &channels, &width, &height);
+    unsigned char *again = NULL;
+    int againchannels = 0;
+    fillstack(0xa5);
+    check(loadglyph(path, &again, &againchannels, &width, &height) == result,
+          "two loads gave different results");
+    check(againchannels == channels, "two loads gave different channels");
+    if (glyph != NULL && again != NULL)
+        check(memcmp(glyph, again, glyphsize * glyphsize) == 0,
+              "two loads gave different glyphs: stack memory in the glyph");
+    releaseglyph(again);
     check(result == glyphloaded || result == glyphunreadable ||
               result == glyphwrongsize,
           "unknown result");

@@ -6,7 +6,8 @@ BMP and PNG layout the loader must read, each holding exactly the same
 pixels (bmp-* and png-*), and cut-off or lying variants of them that it must
 refuse (cut-* and lie-*). tests/fuzz/regressions/ gets glyph-* files that
 once crashed, hung or fooled the loader, or are valid images in formats it
-no longer reads; every one of them must be refused.
+no longer reads; every one of them must be refused, but for glyph-loads-*,
+which must now give the corpus's picture.
 
 The files are committed; run this again only to change them:
     /usr/bin/python3 tests/fuzz/makeglyphs.py
@@ -23,6 +24,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus", "glyph")
 REGRESSIONS = os.path.join(HERE, "regressions")
 SIZE = 50
+# The largest glyph file the program reads, in bytes.
+FILELIMIT = 256 << 10
 
 
 def pixel(x, y):
@@ -37,19 +40,23 @@ GREY = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
 
 
 def bmp(bits, topdown=False, width=SIZE, height=SIZE, offset=None,
-        colours=None, rows=SIZE):
-    """A BMP with a 40-byte info header, rows bottom-up unless topdown."""
+        colours=None, rows=SIZE, entries=None, index=None, os2=False):
+    """A BMP with a 40-byte info header (os2: the 12-byte OS/2 header and
+    3-byte palette entries), rows bottom-up unless topdown. entries cuts the
+    palette short, and index(x, y) then gives each pixel's palette index."""
     palette = b""
     if bits <= 8:
-        count = 1 << bits
+        count = 1 << bits if entries is None else entries
         for i in range(count):
-            v = i * 255 // (count - 1)
-            palette += bytes((v, v, v, 0))
+            v = i * 255 // ((1 << bits) - 1)
+            palette += bytes((v, v, v)) if os2 else bytes((v, v, v, 0))
     data = b""
     order = range(SIZE) if topdown else range(SIZE - 1, -1, -1)
     for y in list(order)[:rows]:
         row = GREY[y]
-        if bits == 1:
+        if index is not None:
+            line = bytes(index(x, y) for x in range(SIZE))
+        elif bits == 1:
             line = bytes(
                 sum((row[x + k] // 255) << (7 - k) for k in range(8)
                     if x + k < SIZE) for x in range(0, SIZE, 8))
@@ -67,11 +74,15 @@ def bmp(bits, topdown=False, width=SIZE, height=SIZE, offset=None,
         else:
             line = b"".join(bytes((v, v, v, 255)) for v in row)
         data += line + b"\0" * (-len(line) % 4)
-    start = 14 + 40 + len(palette)
-    info = struct.pack("<IiiHHIIiiII", 40, width,
-                       -height if topdown else height, 1, bits, 0,
-                       len(data), 2835, 2835,
-                       len(palette) // 4 if colours is None else colours, 0)
+    start = 14 + (12 if os2 else 40) + len(palette)
+    if os2:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", 40, width,
+                           -height if topdown else height, 1, bits, 0,
+                           len(data), 2835, 2835,
+                           len(palette) // 4 if colours is None else colours,
+                           0)
     header = b"BM" + struct.pack("<IHHI", start + len(data), 0, 0,
                                  start if offset is None else offset)
     return header + info + palette + data
@@ -83,8 +94,10 @@ def chunk(kind, body, length=None):
             struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
 
 
-def png(colour, depth, interlaced=False, rows=SIZE, raw=None):
-    """A PNG of the picture: colour type 0 grey, 3 palette or 6 RGBA."""
+def png(colour, depth, interlaced=False, rows=SIZE, raw=None, extra=b"",
+        palette=bytes((0, 0, 0, 255, 255, 255))):
+    """A PNG of the picture: colour type 0 grey, 3 palette or 6 RGBA; extra
+    goes between the header chunk and the image data."""
     def line(y, xs):
         row = [GREY[y][x] for x in xs]
         if colour == 0 and depth == 16:
@@ -110,9 +123,9 @@ def png(colour, depth, interlaced=False, rows=SIZE, raw=None):
                 raw += b"\0" + line(y, xs)
     ihdr = struct.pack(">IIBBBBB", SIZE, SIZE, depth, colour, 0, 0,
                        1 if interlaced else 0)
-    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr)
+    out = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + extra
     if colour == 3:
-        out += chunk(b"PLTE", bytes((0, 0, 0, 255, 255, 255)))
+        out += chunk(b"PLTE", palette)
     return out + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
 
 
@@ -141,6 +154,9 @@ def main():
         "png-grey": png(0, 8), "png-palette": png(3, 1),
         "png-grey16": png(0, 16), "png-rgba": png(6, 8),
         "png-interlaced": png(0, 8, interlaced=True),
+        # A comment of 70,000 bytes: a chunk length over 16 bits.
+        "png-chunk-over-64k": png(
+            0, 8, extra=chunk(b"tEXt", b"Comment\0" + b"moltravy " * 7778)),
     }
     for name, data in valid.items():
         write(CORPUS, name, data)
@@ -206,7 +222,41 @@ def main():
             valid["png-grey"][:33] +
             chunk(b"IDAT", bytes(200), length=1 << 30)),
     }
+    # Files that made the library paint its own uninitialised stack into
+    # the glyph: a pixel index past the palette the file gave, a BMP whose
+    # pixel data starts inside its header (no palette read at all), and OS/2
+    # BMPs, whose palette the library counts four entries short (and whose
+    # 1-bit rows it reads out of step when bytes follow them).
+    def pastpalette(x, y):
+        return 0 if GREY[y][x] else 1 + (7 * x + 13 * y) % 255
+
+    refused.update({
+        "glyph-bmp-index-past-palette": bmp(8, entries=1, index=pastpalette),
+        "glyph-bmp-offset-in-header": bmp(8, offset=14 + 40 - 4),
+        "glyph-bmp-os2-16-colours": bmp(4, os2=True),
+        "glyph-bmp-os2-256-colours": bmp(8, os2=True),
+        "glyph-bmp-os2-1bit": bmp(1, os2=True) + bytes(16),
+    })
     for name, data in refused.items():
+        write(REGRESSIONS, name, data)
+
+    # Files that load, and must give the corpus picture: a palette PNG whose
+    # black pixels use indices past its one white entry (they read as black,
+    # never as stack memory), and a PNG of the largest size read, nearly all
+    # of it empty chunks (once a second or more for a glyph set of them).
+    raw = b"".join(b"\0" + bytes(pastpalette(x, y) for x in range(SIZE))
+                   for y in range(SIZE))
+    plain = png(0, 8)
+    room = FILELIMIT - len(plain)
+    empties = room // 12 - 1
+    filler = (chunk(b"emPt", b"") * empties +
+              chunk(b"emPt", bytes(room - 12 * empties - 12)))
+    loads = {
+        "glyph-loads-png-index-past-palette": png(
+            3, 8, raw=raw, palette=bytes((255, 255, 255))),
+        "glyph-loads-png-many-empty-chunks": png(0, 8, extra=filler),
+    }
+    for name, data in loads.items():
         write(REGRESSIONS, name, data)
 
 
