@@ -13,7 +13,7 @@ its instruction count under valgrind's callgrind, then checks the targets:
   every run         peak memory <= W x H bytes + 16 MiB
 
 Usage: bench.py PROGRAM GLYPHFOLDER [--reps N] [--markdown FILE]
-                [--no-time-targets] [--largest] [--glyphsets]
+                [--no-time-targets] [--largest] [--glyphsets] [--wine EXE]
 
 --no-time-targets reports wall times without judging them (for a loaded or
 shared machine); instruction counts and memory are judged always.
@@ -21,6 +21,8 @@ shared machine); instruction counts and memory are judged always.
 2 GB written to a temporary folder) and reports its time and peak memory.
 --glyphsets instead times runs on glyph sets built to be slow
 (bench/hostileglyphs.py); no run may take more than a second.
+--wine EXE adds the Windows program's time for the typical message under
+wine, for information, after checking that its picture is the same bytes.
 Exit status 1 when a target is missed or the pictures differ.
 """
 import argparse
@@ -221,7 +223,28 @@ def benchmark(args):
                     misses.append("%s: peak %.1f MiB over W x H + 16 MiB" %
                                   (name, row["peak"] / MIB))
             rows.append(row)
+        if args.wine:
+            rows.append(underwine(args, root, inputs()[0][1],
+                                  os.path.join(root, "typical-program")))
     return rows, misses
+
+
+def underwine(args, root, data, linuxfolder):
+    """The Windows program's time for the typical message under wine, on the
+    same glyphs, shown for information: wine adds its own start-up. Its
+    picture must be the Linux program's, byte for byte."""
+    folder = folderwith(args.glyphs, root, "typical-wine")
+    wine = ["/usr/lib/wine/wine64", os.path.abspath(args.wine)]
+    os.environ["WINEDEBUG"] = "-all"
+    timedrun(wine, folder, data)  # the wine server starts
+    times = [timedrun(wine, folder, data)[0] for _ in range(args.reps)]
+    with open(os.path.join(folder, "moltravytext.bmp"), "rb") as f, \
+            open(os.path.join(linuxfolder, "moltravytext.bmp"), "rb") as g:
+        if f.read() != g.read():
+            sys.exit("typical: the Windows program's picture differs")
+    return {"name": "typical, Windows .exe under wine",
+            "size": "220 x 1250", "time": statistics.median(times),
+            "peak": None}
 
 
 def table(rows, reps):
@@ -229,13 +252,13 @@ def table(rows, reps):
              "ratio | instructions | peak memory |",
              "|---|---|---|---|---|---|---|---|"]
     for r in rows:
-        lines.append("| %s | %s | %.1f ms | %s | %s | %s | %s | %.1f MiB |" % (
+        lines.append("| %s | %s | %.1f ms | %s | %s | %s | %s | %s |" % (
             r["name"], r["size"], r["time"] * 1000,
             "%.2f ms" % (r["syncs"] * 1000) if "syncs" in r else "-",
             "%.1f ms" % (r["pillow"] * 1000) if "pillow" in r else "-",
             "%.3f" % r["ratio"] if "ratio" in r else "-",
             "{:,}".format(r["instructions"]) if r.get("instructions") else "-",
-            r["peak"] / MIB))
+            "%.1f MiB" % (r["peak"] / MIB) if r["peak"] else "-"))
     lines.append("")
     lines.append("Median wall time of %d alternating runs each; peak memory "
                  "is the program's largest resident size, from GNU time. "
@@ -328,6 +351,7 @@ def main():
                         action="store_false")
     parser.add_argument("--largest", action="store_true")
     parser.add_argument("--glyphsets", action="store_true")
+    parser.add_argument("--wine")
     parser.add_argument("--scratch", default=None)
     args = parser.parse_args()
     if args.largest:

@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "message/message.h"
+#include "os/os.h"
 #include "render/glyphs.h"
 #include "render/placement.h"
 #include "render/raster.h"
@@ -29,6 +30,7 @@ static const char *const picturename = "moltravytext.bmp";
 
 int main(void) {
     // Read: the prompt and one line of input.
+    osstartstreams();
     char *msg = (char *)malloc(messagebuffersize);
     printf("\n\n");
     if (msg == NULL) {
@@ -109,11 +111,11 @@ int main(void) {
     if (err != 0 && replaced) {
         // The picture is in place, but may not survive a power cut.
         printf("Picture stored but not synced to disk: %s: %s.\n", picturename,
-               strerror(err));
+               oserrortext(err));
         exit(1);
     }
     if (err != 0) {
-        printf("Picture not stored: %s: %s.\n", picturename, strerror(err));
+        printf("Picture not stored: %s: %s.\n", picturename, oserrortext(err));
         exit(1);
     }
 

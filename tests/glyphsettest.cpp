@@ -99,7 +99,7 @@ TEST(DefaultGlyphs, ProgramRunsOnThem) {
     std::vector<bytes> glyphs = defaultglyphs();
     ASSERT_EQ(glyphs.size(), 29u);
     std::string dir = maketempdir();
-    shellout(dir, std::string("cp ") + GLYPHDIR + "/*.bmp .");
+    copyglyphs(GLYPHDIR, dir);
     toolrun run = runtool(dir, "Is it here? Yes, all 29 of them!\n");
     // BMP files without alpha: the closing line shows 3.
     std::string message = "is it here?yes all wn of them.";
@@ -114,6 +114,9 @@ TEST(DefaultGlyphs, ProgramRunsOnThem) {
 }
 
 TEST(DefaultGlyphs, InstallLaysDownProgramGlyphsAndManual) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows zip is checked by scripts/test";
+#else
     std::string prefix = maketempdir();
     std::string log =
         shellout(BUILDDIR, "cmake --install . --prefix '" + prefix +
@@ -137,9 +140,13 @@ TEST(DefaultGlyphs, InstallLaysDownProgramGlyphsAndManual) {
               "moltravytext.bmp\n");
     removetree(work);
     removetree(prefix);
+#endif
 }
 
 TEST(DefaultGlyphs, ManualRendersWithoutWarnings) {
+#ifdef _WIN32
+    GTEST_SKIP() << "manual pages are for Linux";
+#else
     std::string page = std::string(SOURCEDIR) + "/docs/moltravytext.1";
     std::string warnings = shellout("/", "MANWIDTH=80 man --warnings -l '" +
                                              page + "' 2>&1 >/dev/null");
@@ -150,6 +157,7 @@ TEST(DefaultGlyphs, ManualRendersWithoutWarnings) {
          {"EXIT STATUS", "currentletter = NULL", "_question.bmp",
           "moltravytext.bmp", "No message entered.", "Picture not stored"})
         EXPECT_NE(text.find(needed), std::string::npos) << needed;
+#endif
 }
 
 } // namespace

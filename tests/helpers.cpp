@@ -1,27 +1,43 @@
 #include "helpers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#endif
 
 #include <stb_image_write.h>
 
+namespace fs = std::filesystem;
+
 std::string maketempdir() {
-    const char *base = getenv("TMPDIR");
-    std::string templ =
-        std::string(base && *base ? base : "/tmp") + "/moltravytest.XXXXXX";
-    if (mkdtemp(&templ[0]) == NULL)
-        abort();
-    return templ;
+    static unsigned counter;
+    fs::path base = fs::temp_directory_path();
+    for (;;) {
+        unsigned tag = (unsigned)time(NULL) * 2654435761u ^ (unsigned)rand() ^
+                       ++counter * 40503u;
+        fs::path dir = base / ("moltravytest." + std::to_string(tag));
+        std::error_code error;
+        if (fs::create_directory(dir, error))
+            return dir.generic_string();
+        if (error)
+            abort();
+    }
 }
 
 void removetree(const std::string &path) {
-    std::string cmd = "rm -rf '" + path + "'";
-    if (system(cmd.c_str()) != 0)
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (error)
         fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
@@ -38,33 +54,129 @@ void writefile(const std::string &path, const std::string &data) {
 }
 
 bool fileexists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    std::error_code error;
+    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
 }
+
+void makefolder(const std::string &path) {
+    if (!fs::create_directory(path))
+        abort();
+}
+
+std::vector<std::string> filenames(const std::string &dir) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const fs::directory_entry &e : fs::directory_iterator(dir, error))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string listing(const std::string &dir) {
+    std::string all;
+    for (const std::string &name : filenames(dir))
+        all += name + " ";
+    return all;
+}
+
+void copyglyphs(const std::string &from, const std::string &to) {
+    for (const fs::directory_entry &e : fs::directory_iterator(from))
+        if (e.path().extension() == ".bmp")
+            fs::copy_file(e.path(), fs::path(to) / e.path().filename());
+}
+
+FILE *instream(const std::string &data) {
+    FILE *in = tmpfile();
+    if (in != NULL) {
+        fwrite(data.data(), 1, data.size(), in);
+        rewind(in);
+    }
+    return in;
+}
+
+#ifdef _WIN32
+void *holdopen(const std::string &path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+void letgo(void *held) {
+    if (held != NULL && held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+}
+
+// runprocess: runs program in folder dir with its standard streams on the
+// files in, out and err; returns its exit status, or -1.
+static int runprocess(const std::string &program, const std::string &dir,
+                      const std::string &in, const std::string &out,
+                      const std::string &err) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE streams[3] = {
+        CreateFileA(in.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL),
+        CreateFileA(out.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, NULL),
+        CreateFileA(err.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, NULL)};
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = streams[0];
+    startup.hStdOutput = streams[1];
+    startup.hStdError = streams[2];
+    PROCESS_INFORMATION process;
+    std::string command = "\"" + program + "\"";
+    int status = -1;
+    if (CreateProcessA(program.c_str(), &command[0], NULL, NULL, TRUE, 0, NULL,
+                       dir.c_str(), &startup, &process)) {
+        DWORD code = 0;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        if (GetExitCodeProcess(process.hProcess, &code))
+            status = (int)code;
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    for (HANDLE h : streams)
+        CloseHandle(h);
+    return status;
+}
+#endif
 
 toolrun runtool(const std::string &dir, const std::string &input,
                 const std::string &prelude, bool noinput,
                 const std::string &wrapper) {
     std::string io = maketempdir();
-    writefile(io + "/in", input);
+    writefile(io + "/in", noinput ? "" : input);
+    toolrun run;
+#ifdef _WIN32
+    // No shell: the prelude and the wrapper are POSIX's.
+    if (!prelude.empty() || !wrapper.empty())
+        abort();
+    run.status = runprocess(TOOLPATH, dir, noinput ? "NUL" : io + "/in",
+                            io + "/out", io + "/err");
+#else
     std::string cmd = "cd '" + dir + "' && " +
                       (prelude.empty() ? "" : prelude + " && ") + "exec " +
                       (wrapper.empty() ? "" : wrapper + " ") + TOOLPATH + " <" +
                       (noinput ? "/dev/null" : io + "/in") + " >" + io +
                       "/out 2>" + io + "/err";
     int raw = system(cmd.c_str());
-    toolrun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
     run.out = readfile(io + "/out");
     run.err = readfile(io + "/err");
     removetree(io);
     return run;
 }
 
+#ifdef FAILCALLS
 std::string failing(const std::string &rules) {
     return std::string(FAILCALLS) + " " + rules;
 }
+#endif
 
+#ifndef _WIN32
 std::string shellout(const std::string &dir, const std::string &command) {
     std::string full = "cd '" + dir + "' && " + command;
     FILE *pipe = popen(full.c_str(), "r");
@@ -78,6 +190,7 @@ std::string shellout(const std::string &dir, const std::string &command) {
     pclose(pipe);
     return out;
 }
+#endif
 
 std::string prompt() {
     return "\n\n(2000 character maximum)\nEnter message: ";

@@ -1,8 +1,11 @@
 // Helpers the tests share: temporary folders, whole files, and running the
-// built program as a process with real standard input and exit status.
+// built program as a process with real standard input and exit status. They
+// work on Linux and, cross-built, under wine on Windows; what only POSIX has
+// (a shell, failing system calls) is marked so.
 #ifndef MOLTRAVYTEXT_TESTHELPERS_H
 #define MOLTRAVYTEXT_TESTHELPERS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,24 +23,46 @@ void removetree(const std::string &path);
 std::string readfile(const std::string &path);
 void writefile(const std::string &path, const std::string &data);
 bool fileexists(const std::string &path);
+void makefolder(const std::string &path);
+
+// filenames: the names in folder dir, sorted; none for a missing folder.
+// listing: the same, each followed by a space.
+std::vector<std::string> filenames(const std::string &dir);
+std::string listing(const std::string &dir);
+
+// copyglyphs: copies every .bmp file of folder from into folder to.
+void copyglyphs(const std::string &from, const std::string &to);
+
+// instream: a stream that reads data, for the message reader.
+FILE *instream(const std::string &data);
 
 // runtool: runs the program in folder dir with input as its standard input
 // (no input at all when noinput), after the shell commands in prelude (for
 // example "ulimit -f 10"), and through wrapper when one is given (for example
 // failing("fsync:EIO"), or "strace -o log"). Standard output and error are
-// caught whole.
+// caught whole. A prelude and a wrapper need a POSIX shell: on Windows both
+// must be empty.
 toolrun runtool(const std::string &dir, const std::string &input,
                 const std::string &prelude = "", bool noinput = false,
                 const std::string &wrapper = "");
 
-// failing: a wrapper that runs the program with system calls failing, as
-// tests/failcalls.cpp takes them: failing("tmpfile:EOPNOTSUPP") runs it as on
-// a filesystem without unnamed temporary files.
-std::string failing(const std::string &rules);
-const char *const notmpfile = "tmpfile:EOPNOTSUPP";
-
+#ifdef _WIN32
+// holdopen: opens path and shares it with no one, as some programs do,
+// until letgo.
+void *holdopen(const std::string &path);
+void letgo(void *held);
+#else
 // shellout: what a shell command prints on standard output, run in dir.
 std::string shellout(const std::string &dir, const std::string &command);
+#endif
+
+#ifdef FAILCALLS
+// failing: a wrapper that runs the program with system calls failing, as
+// tests/failcalls.cpp takes them (Linux only): failing("tmpfile:EOPNOTSUPP")
+// runs it as on a filesystem without unnamed temporary files.
+std::string failing(const std::string &rules);
+const char *const notmpfile = "tmpfile:EOPNOTSUPP";
+#endif
 
 // prompt and report: the exact text the program prints before its glyph
 // pass, for a message with the given values.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "helpers.h"
 #include "message/message.h"
 
 namespace {
@@ -175,8 +176,7 @@ TEST(ReadMessage, LineEndingsLengthsAndNul) {
          std::string(502, 'q') + "\n"},
     };
     for (const readcase &c : cases) {
-        std::string input = c.input;
-        FILE *in = fmemopen(&input[0], input.size(), "r");
+        FILE *in = instream(c.input);
         ASSERT_NE(in, nullptr);
         char msg[messagebuffersize];
         memset(msg, 'X', sizeof msg);
@@ -194,8 +194,7 @@ TEST(ReadMessage, LineEndingsLengthsAndNul) {
 }
 
 TEST(ReadMessage, NothingToRead) {
-    char empty[1] = {0};
-    FILE *in = fmemopen(empty, 0, "r");
+    FILE *in = instream("");
     ASSERT_NE(in, nullptr);
     char msg[messagebuffersize];
     memset(msg, 'X', sizeof msg);
@@ -203,11 +202,14 @@ TEST(ReadMessage, NothingToRead) {
     EXPECT_EQ(msg[0], 0);
     fclose(in);
 
-    // A stream that fails on its first read counts as no input too.
-    in = fopen("/", "r");
+    // A stream that fails on its first read counts as no input too: one
+    // opened for writing only.
+    std::string dir = maketempdir();
+    in = fopen((dir + "/out").c_str(), "wb");
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(readmessage(in, msg), -1);
     fclose(in);
+    removetree(dir);
 }
 
 } // namespace

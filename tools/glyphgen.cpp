@@ -33,7 +33,7 @@ static_assert(glyphsize == 50, "the designs are drawn for 50 by 50 glyphs");
 
 // A stroke: a line from (a, b) to (c, d); an arc around (a, b) of radius c
 // from angle d to angle e (degrees, clockwise from the right, since y grows
-// downwards); or a filled dot around (a, b) of radius c.
+// downwards; whole quarter turns); or a filled dot around (a, b) of radius c.
 struct stroke {
     char kind; // 'l' line, 'a' arc, 'd' dot
     float a, b, c, d, e;
@@ -107,6 +107,35 @@ static const glyphdesign designs[] = {
       none}},
 };
 
+// The drawing takes no sine, cosine, arc tangent or hypot, whose last bits
+// differ from one C library to the next, only arithmetic and square roots,
+// which IEEE rounds the same everywhere: the script is the same bytes on
+// every system. Arcs therefore start and end on quarter turns.
+
+// length: the distance from the origin to (x, y).
+static float length(float x, float y) {
+    return sqrtf(x * x + y * y);
+}
+
+// quarterturns: the direction of (x, y) in quarter turns clockwise from the
+// right (y grows downwards): 0 right, 1 down, 2 left, 3 up, and in between
+// rising with the angle, though not in proportion to it.
+static float quarterturns(float x, float y) {
+    if (x == 0 && y == 0)
+        return 0;
+    if (y >= 0)
+        return x > 0 ? y / (x + y) : 1 + -x / (-x + y);
+    return x < 0 ? 2 + -y / (-x - y) : 3 + x / (x - y);
+}
+
+// arcend: the point at quarter turn q (a whole number) on the circle around
+// (a, b) of radius r.
+static void arcend(float a, float b, float r, float q, float *x, float *y) {
+    int turn = ((int)q % 4 + 4) % 4;
+    *x = a + (turn == 0 ? r : turn == 2 ? -r : 0);
+    *y = b + (turn == 1 ? r : turn == 3 ? -r : 0);
+}
+
 // segmentdistance: distance from (px, py) to the segment (x0, y0)-(x1, y1).
 static float segmentdistance(float px, float py, float x0, float y0, float x1,
                              float y1) {
@@ -115,7 +144,7 @@ static float segmentdistance(float px, float py, float x0, float y0, float x1,
     float length2 = dx * dx + dy * dy;
     float t = length2 > 0 ? ((px - x0) * dx + (py - y0) * dy) / length2 : 0;
     t = t < 0 ? 0 : (t > 1 ? 1 : t);
-    return hypotf(px - (x0 + t * dx), py - (y0 + t * dy));
+    return length(px - (x0 + t * dx), py - (y0 + t * dy));
 }
 
 // inkcoverage: how much of the pixel centred at (px, py) the stroke covers,
@@ -126,23 +155,21 @@ static float inkcoverage(const stroke *s, float px, float py) {
     if (s->kind == 'l') {
         distance = segmentdistance(px, py, s->a, s->b, s->c, s->d);
     } else if (s->kind == 'd') {
-        distance = hypotf(px - s->a, py - s->b) - s->c + half;
+        distance = length(px - s->a, py - s->b) - s->c + half;
     } else {
-        // Arc: the distance to the circle where the angle lies on the arc,
-        // else to the nearer end.
-        float angle = atan2f(py - s->b, px - s->a) * 180 / (float)M_PI;
-        float from = s->d;
-        float span = s->e - s->d;
-        float along = fmodf(angle - from + 720, 360);
-        if (span >= 360 || along <= span) {
-            distance = fabsf(hypotf(px - s->a, py - s->b) - s->c);
+        // Arc: the distance to the circle where the direction lies on the
+        // arc, else to the nearer end.
+        float from = s->d / 90;
+        float span = (s->e - s->d) / 90;
+        float along = fmodf(quarterturns(px - s->a, py - s->b) - from + 8, 4);
+        if (span >= 4 || along <= span) {
+            distance = fabsf(length(px - s->a, py - s->b) - s->c);
         } else {
-            float r0 = from * (float)M_PI / 180;
-            float r1 = s->e * (float)M_PI / 180;
-            float d0 = hypotf(px - (s->a + s->c * cosf(r0)),
-                              py - (s->b + s->c * sinf(r0)));
-            float d1 = hypotf(px - (s->a + s->c * cosf(r1)),
-                              py - (s->b + s->c * sinf(r1)));
+            float x0, y0, x1, y1;
+            arcend(s->a, s->b, s->c, from, &x0, &y0);
+            arcend(s->a, s->b, s->c, s->e / 90, &x1, &y1);
+            float d0 = length(px - x0, py - y0);
+            float d1 = length(px - x1, py - y1);
             distance = d0 < d1 ? d0 : d1;
         }
     }

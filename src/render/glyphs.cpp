@@ -1,15 +1,11 @@
 #include "glyphs.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "glyphcheck.h"
+#include "os/os.h"
 #include "stbimage.h"
 
 // The glyph table: each glyph's file and the message character it stands
@@ -85,50 +81,6 @@ static int glyphbytesend(void *user) {
 // keeps the decoder walking through them.
 static const size_t glyphfilelimit = 256 << 10;
 
-// readglyphfile: the whole of a glyph file in a new block of *size bytes at
-// *data, which the caller frees. Returns 0, or -1 when the file is missing,
-// unreadable, not a plain file, over glyphfilelimit bytes, or changed in
-// size while it was read. A FIFO or device under a glyph's name would
-// otherwise block the run or feed it without end; opening without blocking
-// lets a FIFO be looked at and refused.
-static int readglyphfile(const char *filename, unsigned char **data,
-                         size_t *size) {
-    *data = NULL;
-    *size = 0;
-    int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    unsigned char *buffer = NULL;
-    size_t want = 0;
-    size_t used = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        (uint64_t)st.st_size <= glyphfilelimit) {
-        want = (size_t)st.st_size;
-        // One byte more, to see a file that grew since fstat.
-        buffer = (unsigned char *)malloc(want + 1);
-    }
-    while (buffer != NULL && used <= want) {
-        ssize_t n = read(fd, buffer + used, want + 1 - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n < 0)
-                used = want + 1;
-            break;
-        }
-        used += (size_t)n;
-    }
-    close(fd);
-    if (buffer == NULL || used != want) {
-        free(buffer);
-        return -1;
-    }
-    *data = buffer;
-    *size = used;
-    return 0;
-}
-
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
               int *width, int *height) {
     *glyph = NULL;
@@ -138,7 +90,7 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     // so that all of them see the same bytes.
     unsigned char *data = NULL;
     size_t size = 0;
-    if (readglyphfile(filename, &data, &size) != 0)
+    if (osreadfile(filename, glyphfilelimit, &data, &size) != 0)
         return glyphunreadable;
     glyphreader reader = {data, size, 0, 0};
     stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};

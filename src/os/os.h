@@ -1,0 +1,64 @@
+// The operating system, behind one small interface: every call the program
+// makes into the system goes through these functions, so that the rest of
+// the program is plain standard C and C++ and never asks which system it
+// runs on.
+//
+// Each family of systems has one file: osunix.cpp (Linux, macOS, the BSDs)
+// and oswin.cpp (Windows). Both are compiled everywhere, each wrapped whole
+// in its #if, so the build lists the same sources on every system.
+//
+//   osstartstreams();                        first thing in main
+//   unsigned char *data; size_t size;
+//   if (osreadfile("a.bmp", 256 << 10, &data, &size) == 0) ... free(data);
+//
+//   int err = osbeginreplace("moltravytext.bmp");
+//   if (err == 0) err = oswritereplace(bytes, count);   as often as needed
+//   int replaced;
+//   err = osfinishreplace(err, &replaced);
+//   if (err != 0) printf("...: %s.\n", oserrortext(err));
+#ifndef MOLTRAVYTEXT_OS_H
+#define MOLTRAVYTEXT_OS_H
+
+#include <cstddef>
+
+// osstartstreams: standard input and output carry plain bytes. On Windows
+// the C runtime's text mode would write "\r\n" for every "\n", end the input
+// at a 0x1a byte and fold "\r\r\n"; the line reading takes a "\r" before
+// the "\n" as part of the line ending itself, on every system.
+void osstartstreams(void);
+
+// osreadfile: the whole of the plain file filename, in a new block of *size
+// bytes at *data, which the caller frees. Returns 0, or -1 when the file is
+// missing, unreadable, not a plain file (a FIFO, a device, a folder), over
+// limit bytes, or changed in size while it was read. A FIFO is looked at
+// without blocking, so it can never stall the run.
+int osreadfile(const char *filename, size_t limit, unsigned char **data,
+               size_t *size);
+
+// osbeginreplace: starts a new file that is to replace filename whole, or
+// take its name when there is none: a temporary file beside it, which the
+// name only reaches when osfinishreplace succeeds. Until then an
+// interruption (Ctrl-C, SIGTERM, SIGHUP, closing the console) removes the
+// temporary file before the process ends as the interruption ends it.
+// Returns 0 or an errno value; on failure nothing is left to finish.
+// One replacement at a time.
+int osbeginreplace(const char *filename);
+
+// oswritereplace: appends size bytes to the new file. Returns 0 or an errno
+// value.
+int oswritereplace(const void *data, size_t size);
+
+// osfinishreplace: when errnum is 0, syncs the new file's data to the disk,
+// puts it in place of filename and syncs that, so that after a crash or a
+// power cut the name holds either the earlier file or the whole new one.
+// When errnum is not 0, or any step fails, the temporary file is removed and
+// an earlier file stays as it was. Returns errnum, or the errno value of the
+// first step that failed. *replaced is 1 when the new file has the name,
+// which the last sync can still fail after.
+int osfinishreplace(int errnum, int *replaced);
+
+// oserrortext: the text for an errno value these functions return, the same
+// on every system: "Is a directory", "No space left on device".
+const char *oserrortext(int errnum);
+
+#endif

@@ -1,0 +1,367 @@
+// The operating system interface for Linux, macOS and the BSDs: everything
+// here goes through POSIX, and what only one of them has stands under its own
+// #if. See os.h.
+//
+// The store: Linux writes the new picture to a file without a name
+// (O_TMPFILE), which a run killed even by SIGKILL cannot leave behind, and
+// names it only once it is whole and synced. Elsewhere, and on Linux where a
+// filesystem has no unnamed files, the generic path writes a named temporary
+// file "picture.XXXXXX" and syncs it. Either way the file is then renamed
+// over the picture and the folder synced. MOLTRAVYTEXT_GENERICPOSIX builds
+// the generic path alone on Linux, so that the path macOS takes is tested
+// here.
+#if !defined(_WIN32)
+
+#include "os.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__) && defined(O_TMPFILE) &&                                \
+    !defined(MOLTRAVYTEXT_GENERICPOSIX)
+#define OSUNNAMED 1
+#else
+#define OSUNNAMED 0
+#endif
+
+void osstartstreams(void) {
+    // POSIX streams carry bytes as they are.
+}
+
+// A FIFO or device under a glyph's name would otherwise block the run or
+// feed it without end; opening without blocking lets a FIFO be looked at and
+// refused.
+int osreadfile(const char *filename, size_t limit, unsigned char **data,
+               size_t *size) {
+    *data = NULL;
+    *size = 0;
+    int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    unsigned char *buffer = NULL;
+    size_t want = 0;
+    size_t used = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        (uint64_t)st.st_size <= limit) {
+        want = (size_t)st.st_size;
+        // One byte more, to see a file that grew since fstat.
+        buffer = (unsigned char *)malloc(want + 1);
+    }
+    while (buffer != NULL && used <= want) {
+        ssize_t n = read(fd, buffer + used, want + 1 - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0)
+                used = want + 1;
+            break;
+        }
+        used += (size_t)n;
+    }
+    close(fd);
+    if (buffer == NULL || used != want) {
+        free(buffer);
+        return -1;
+    }
+    *data = buffer;
+    *size = used;
+    return 0;
+}
+
+// While a temporary file has a name, an interrupted run must not leave it
+// behind: SIGINT, SIGTERM and SIGHUP remove it, then end the process by the
+// same signal, so that the shell still sees 130, 143 or 129. The handler
+// uses only unlink, signal and raise, which are safe in a signal handler;
+// the name is written here before the file gets it. Naming, renaming and
+// removing run with these signals blocked, so that the handler always knows
+// whether the name exists.
+static char temppath[4096];
+static volatile sig_atomic_t temppathexists;
+static const int cleanupsignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+static void removetempandreraise(int sig) {
+    if (temppathexists)
+        unlink(temppath);
+    signal(sig, SIG_DFL);
+    // Blocked while the handler runs; delivered, with its default action,
+    // as soon as it returns.
+    raise(sig);
+}
+
+// catchsignals: installs the handler for the three signals, except where
+// the signal is ignored (a run started in the background keeps ignoring
+// SIGINT). The earlier actions go to old, for releasesignals.
+static void catchsignals(struct sigaction old[3]) {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = removetempandreraise;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; i++)
+        sigaddset(&action.sa_mask, cleanupsignals[i]);
+    for (int i = 0; i < 3; i++) {
+        sigaction(cleanupsignals[i], NULL, &old[i]);
+        if (old[i].sa_handler != SIG_IGN)
+            sigaction(cleanupsignals[i], &action, NULL);
+    }
+}
+
+static void releasesignals(const struct sigaction old[3]) {
+    for (int i = 0; i < 3; i++)
+        sigaction(cleanupsignals[i], &old[i], NULL);
+}
+
+// blocksignals and unblocksignals bracket every change to whether the
+// temporary name exists; a signal that arrives meanwhile waits, then finds
+// temppathexists telling the truth.
+static void blocksignals(sigset_t *previous) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int i = 0; i < 3; i++)
+        sigaddset(&set, cleanupsignals[i]);
+    sigprocmask(SIG_BLOCK, &set, previous);
+}
+
+static void unblocksignals(const sigset_t *previous) {
+    sigprocmask(SIG_SETMASK, previous, NULL);
+}
+
+// resolvepicture: the path the picture is really stored at: filename, or,
+// when it is a symbolic link, what the link points to, followed link by link
+// as the kernel would (a relative link is read from the link's own folder)
+// and kept even when it points at nothing yet. Writing to the name has
+// always written through a link; replacing the file must keep doing so, and
+// keep the link. Returns 0 or an errno value.
+static int resolvepicture(const char *filename, char *path, size_t size) {
+    if (strlen(filename) >= size)
+        return ENAMETOOLONG;
+    strcpy(path, filename);
+    for (int depth = 0;; depth++) {
+        struct stat st;
+        if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0; // a missing file or any other error shows later
+        if (depth == 40)
+            return ELOOP;
+        char link[4096];
+        ssize_t n = readlink(path, link, sizeof link - 1);
+        if (n < 0)
+            return errno;
+        link[n] = '\0';
+        char *slash = strrchr(path, '/');
+        size_t keep =
+            (link[0] != '/' && slash != NULL) ? (size_t)(slash - path + 1) : 0;
+        if (keep + (size_t)n >= size)
+            return ENAMETOOLONG;
+        memcpy(path + keep, link, (size_t)n + 1);
+    }
+}
+
+#if OSUNNAMED
+// tempname: the attempt'th candidate for the temporary name beside path,
+// "path.XXXXXX" with six letters or digits, into temppath.
+static void tempname(const char *path, unsigned attempt) {
+    static const char letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t v = (uint64_t)now.tv_nsec * 2654435761u ^
+                 (uint64_t)getpid() << 20 ^ (uint64_t)attempt * 40503u;
+    size_t len = strlen(path);
+    memcpy(temppath, path, len);
+    temppath[len] = '.';
+    for (int i = 1; i <= 6; i++) {
+        temppath[len + i] = letters[v % 62];
+        v /= 62;
+    }
+    temppath[len + 7] = '\0';
+}
+
+// nameunnamed: gives the unnamed file fd a temporary name beside path, through
+// /proc/self/fd or, where /proc is missing, AT_EMPTY_PATH. Returns 0 or an
+// errno value.
+static int nameunnamed(int fd, const char *path) {
+    char procpath[64];
+    snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        sigset_t previous;
+        blocksignals(&previous);
+        tempname(path, attempt);
+        int failed = linkat(AT_FDCWD, procpath, AT_FDCWD, temppath,
+                            AT_SYMLINK_FOLLOW) != 0;
+        int errnum = errno;
+        if (failed && errnum != EEXIST) {
+            failed = linkat(fd, "", AT_FDCWD, temppath, AT_EMPTY_PATH) != 0;
+            if (failed && errno == EEXIST)
+                errnum = EEXIST;
+        }
+        temppathexists = !failed;
+        unblocksignals(&previous);
+        if (!failed)
+            return 0;
+        if (errnum != EEXIST)
+            return errnum;
+    }
+    return EEXIST;
+}
+
+#endif
+
+// renametemp: moves the named temporary file over path, or removes it when
+// errnum, an earlier failure, is not 0. Returns errnum, or the errno value of
+// a failed rename.
+static int renametemp(const char *path, int errnum) {
+    sigset_t previous;
+    blocksignals(&previous);
+    if (errnum == 0 && rename(temppath, path) != 0)
+        errnum = errno;
+    if (errnum != 0)
+        unlink(temppath);
+    temppathexists = 0;
+    unblocksignals(&previous);
+    return errnum;
+}
+
+// opennamed: the fallback where the filesystem has no unnamed files: a new
+// file "path.XXXXXX", made private by mkstemp, then given what a plain new
+// file gets. Returns the descriptor, or -1 with *errnum set.
+static int opennamed(const char *path, int *errnum) {
+    sigset_t previous;
+    blocksignals(&previous);
+    snprintf(temppath, sizeof temppath, "%s.XXXXXX", path);
+    int fd = mkstemp(temppath);
+    *errnum = errno;
+    temppathexists = fd >= 0;
+    unblocksignals(&previous);
+    if (fd < 0)
+        return -1;
+    mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, 0666 & ~mask) != 0) {
+        *errnum = errno;
+        close(fd);
+        renametemp(path, *errnum);
+        return -1;
+    }
+    return fd;
+}
+
+// syncfile: makes fd's data (and, unless dataonly, the rest of it) safe on
+// the disk. Returns 0 or -1 with errno set.
+static int syncfile(int fd, int dataonly) {
+#if defined(F_FULLFSYNC)
+    // macOS: fsync leaves the data in the drive's cache; this reaches the
+    // platter. Not every filesystem takes it: fsync then.
+    if (fcntl(fd, F_FULLFSYNC) == 0)
+        return 0;
+#endif
+#if defined(__linux__)
+    if (dataonly)
+        return fdatasync(fd);
+#endif
+    (void)dataonly;
+    return fsync(fd);
+}
+
+// The replacement under way: the picture's real path, its folder, the new
+// file, and the signal actions to restore.
+static char picturepath[4096];
+static int folderfd = -1;
+static int filefd = -1;
+static int unnamed;
+static struct sigaction oldactions[3];
+
+int osbeginreplace(const char *filename) {
+    int errnum = resolvepicture(filename, picturepath, sizeof picturepath);
+    if (errnum != 0)
+        return errnum;
+    // Room for the temporary name's ".XXXXXX".
+    if (strlen(picturepath) + 8 > sizeof temppath)
+        return ENAMETOOLONG;
+    char folder[4096];
+    const char *slash = strrchr(picturepath, '/');
+    if (slash == NULL) {
+        strcpy(folder, ".");
+    } else {
+        size_t len = slash == picturepath ? 1 : (size_t)(slash - picturepath);
+        memcpy(folder, picturepath, len);
+        folder[len] = '\0';
+    }
+    folderfd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderfd < 0)
+        return errno;
+
+    catchsignals(oldactions);
+    unnamed = 0;
+#if OSUNNAMED
+    // The file has no name while it is written, so a run that ends at any
+    // moment, even by SIGKILL, leaves nothing behind. open applies the umask.
+    filefd = openat(folderfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    unnamed = filefd >= 0;
+    if (filefd < 0) {
+        errnum = errno;
+        // EISDIR from a kernel without O_TMPFILE, EOPNOTSUPP from a
+        // filesystem without it.
+        if (errnum == EOPNOTSUPP || errnum == EISDIR || errnum == EINVAL)
+            filefd = opennamed(picturepath, &errnum);
+    }
+#else
+    filefd = opennamed(picturepath, &errnum);
+#endif
+    if (filefd < 0) {
+        releasesignals(oldactions);
+        close(folderfd);
+        return errnum;
+    }
+    return 0;
+}
+
+int oswritereplace(const void *data, size_t size) {
+    const unsigned char *at = (const unsigned char *)data;
+    while (size > 0) {
+        ssize_t n = write(filefd, at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        at += n;
+        size -= (size_t)n;
+    }
+    return 0;
+}
+
+int osfinishreplace(int errnum, int *replaced) {
+    *replaced = 0;
+    // The data reaches the disk before the name does, so that a power cut can
+    // never leave the name on a file without its data.
+    if (errnum == 0 && syncfile(filefd, 1) != 0)
+        errnum = errno;
+#if OSUNNAMED
+    if (errnum == 0 && unnamed)
+        errnum = nameunnamed(filefd, picturepath);
+#endif
+    if (close(filefd) != 0 && errnum == 0)
+        errnum = errno;
+    if (temppathexists)
+        errnum = renametemp(picturepath, errnum);
+    *replaced = errnum == 0;
+    // And the rename reaches the disk before the run says it is done.
+    if (errnum == 0 && syncfile(folderfd, 0) != 0)
+        errnum = errno;
+    releasesignals(oldactions);
+    close(folderfd);
+    return errnum;
+}
+
+const char *oserrortext(int errnum) {
+    return strerror(errnum);
+}
+
+#endif
