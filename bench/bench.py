@@ -265,6 +265,10 @@ def table(rows, reps):
                  "Syncs: the median time of three runs spent in fdatasync "
                  "and fsync (strace -T), which store the picture safely "
                  "against a power cut." % reps)
+    if any("wine" in r["name"] for r in rows):
+        lines[-1] += (" The Windows program's row is its time under wine on "
+                      "this machine, for information: most of it is wine's "
+                      "own start-up.")
     return "\n".join(lines)
 
 
