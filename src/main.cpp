@@ -15,10 +15,10 @@
 // Exit status: 0 after a complete run, 1 after a fatal condition, which is
 // always told in one line on standard output. An earlier "moltravytext.bmp"
 // is replaced only by a complete new picture. Nothing goes to standard error;
-// no arguments or settings are read.
+// no arguments or settings are read. The same code runs on Linux, macOS, the
+// BSDs and Windows: every call into the system goes through os/os.h.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "message/message.h"
 #include "os/os.h"

@@ -40,6 +40,10 @@ int osreadfile(const char *filename, size_t limit, unsigned char **data,
 // name only reaches when osfinishreplace succeeds. Until then an
 // interruption (Ctrl-C, SIGTERM, SIGHUP, closing the console) removes the
 // temporary file before the process ends as the interruption ends it.
+// On Linux the file has no name at all until it is whole, so even SIGKILL
+// leaves nothing. A symbolic link in filename's place is written through on
+// POSIX systems, the link kept; on Windows a link or any other reparse point
+// is left alone and EPERM returned. A folder in the way gives EISDIR.
 // Returns 0 or an errno value; on failure nothing is left to finish.
 // One replacement at a time.
 int osbeginreplace(const char *filename);

@@ -44,22 +44,16 @@ int rasterfits(int64_t width, int64_t height);
 unsigned char *createraster(int64_t width, int64_t height);
 
 // storeraster: stores the raster as a 24-bit BMP named filename, replacing
-// an earlier file of that name only by a complete new one. When filename is
-// a symbolic link, the file it points to is replaced (even one that does not
-// exist yet) and the link stays.
-//
-// The picture is written to a file without a name in the same folder, its
-// data synced to the disk, given a temporary name there and renamed into
-// place; then the folder is synced, so that after a crash or power cut the
-// name holds either the earlier picture or the whole new one. A run killed
-// while it writes leaves nothing behind. Where the filesystem has no unnamed
-// files, a named temporary file "filename.XXXXXX" is written instead. While
-// a temporary name exists, SIGINT, SIGTERM and SIGHUP remove it before they
-// end the process. The picture must fit (rasterfits).
+// an earlier file of that name only by a complete new one: the picture goes
+// to a temporary file beside it, synced to the disk, which then takes the
+// name, so that after a crash or power cut the name holds either the earlier
+// picture or the whole new one, and an interrupted run leaves nothing behind
+// (os/os.h says how each system does it, and what it does with a link in
+// the picture's place). The picture must fit (rasterfits).
 // Returns 0 when stored, or the errno value of the first step that failed;
 // nothing is left behind then, and an earlier file stays as it was, unless
-// *replaced is 1: the new picture took the name, but the folder could not
-// be synced after it, so a power cut may yet bring the earlier one back.
+// *replaced is 1: the new picture took the name, but the last sync failed,
+// so a power cut may yet bring the earlier one back.
 int storeraster(const unsigned char *raster, int64_t width, int64_t height,
                 const char *filename, int *replaced);
 
