@@ -272,6 +272,16 @@ def table(rows, reps):
     return "\n".join(lines)
 
 
+def appendsection(markdown, title, option, body):
+    """Appends a section, dated, to the results file: body follows the
+    command that made it."""
+    with open(markdown, "a") as f:
+        f.write("\n## %s\n\nMade on %s by `bench/run %s --markdown "
+                "docs/benchmarks.md`%s%s" % (
+                    title, datetime.date.today().isoformat(), option,
+                    "" if body.startswith(":") else " ", body))
+
+
 def largest(args):
     # 126 full stops, then one sentence of 1868 positions: 7660 by 93450
     # pixels, a 2147481054-byte file, just under the BMP limit.
@@ -293,12 +303,9 @@ def largest(args):
                 width * height / MIB, stored))
     print(line)
     if args.markdown:
-        with open(args.markdown, "a") as f:
-            f.write("\n## The largest picture that can be stored\n\n"
-                    "Made on %s by `bench/run --largest --markdown "
-                    "docs/benchmarks.md` (126 full stops, then a sentence of "
-                    "1868 positions): %s.\n" % (
-                        datetime.date.today().isoformat(), line))
+        appendsection(args.markdown, "The largest picture that can be stored",
+                      "--largest", "(126 full stops, then a sentence of 1868 "
+                      "positions): %s.\n" % line)
     return 0 if run.returncode == 0 and peak <= width * height + 16 * MIB \
         else 1
 
@@ -332,16 +339,12 @@ def glyphsets(args):
         worst, "within 1 s" if worst <= 1 else "MISSED: over 1 s")
     print(verdict)
     if args.markdown:
-        with open(args.markdown, "a") as f:
-            f.write("\n## Hostile glyph sets\n\n"
-                    "Made on %s by `bench/run --glyphsets --markdown "
-                    "docs/benchmarks.md`: the typical message on 29 copies "
-                    "of one glyph file built to be slow "
-                    "(bench/hostileglyphs.py), median wall time of %d "
-                    "runs. No set of 29 glyph files may take a run past "
-                    "1 s.\n\n%s\n\nResult: %s.\n" % (
-                        datetime.date.today().isoformat(), args.reps, text,
-                        verdict))
+        appendsection(args.markdown, "Hostile glyph sets", "--glyphsets",
+                      ": the typical message on 29 copies of one glyph file "
+                      "built to be slow (bench/hostileglyphs.py), median wall "
+                      "time of %d runs. No set of 29 glyph files may take a "
+                      "run past 1 s.\n\n%s\n\nResult: %s.\n" % (
+                          args.reps, text, verdict))
     return 0 if worst <= 1 else 1
 
 
