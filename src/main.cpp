@@ -22,7 +22,7 @@
 
 #include "message/message.h"
 #include "os/os.h"
-#include "render/glyphs.h"
+#include "glyphs/glyphs.h"
 #include "render/placement.h"
 #include "render/raster.h"
 

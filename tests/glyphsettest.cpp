@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "helpers.h"
-#include "render/glyphs.h"
+#include "glyphs/glyphs.h"
 
 namespace {
 

@@ -1,20 +1,12 @@
 // The picture stages on their own: geometry, the stored file, placement.
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 #include <gtest/gtest.h>
-#include <stb_image_write.h>
 
-#include "fillstack.h"
 #include "helpers.h"
-#include "render/glyphs.h"
 #include "render/placement.h"
 #include "render/raster.h"
 
@@ -162,154 +154,6 @@ TEST(Placement, RangeCheckSkipsAndDescribes) {
         for (int x = 0; x < 50; x++)
             ASSERT_EQ(raster[y * w + 25 + x], glyph[(25 + y) * 50 + 49 - x]);
     free(raster);
-}
-
-TEST(Glyphs, NamesAndCharactersInLoadingOrder) {
-    for (int i = 0; i < glyphcount; i++)
-        EXPECT_EQ(glyphfilename(i), glyphfile(i)) << i;
-    std::string symbols;
-    for (int i = 0; i < glyphcount; i++)
-        symbols += glyphcharacter(i);
-    EXPECT_EQ(symbols, "abcdefghijklmnopqrstuvwxyz .?");
-}
-
-TEST(Glyphs, LoadChecksSizeAndContent) {
-    std::string dir = maketempdir();
-    bytes grey = testglyph(5);
-    bytes big(60 * 50, 128);
-    ASSERT_TRUE(
-        stbi_write_bmp((dir + "/good.bmp").c_str(), 50, 50, 1, grey.data()));
-    ASSERT_TRUE(
-        stbi_write_bmp((dir + "/wide.bmp").c_str(), 60, 50, 1, big.data()));
-    ASSERT_TRUE(stbi_write_png((dir + "/small.bmp").c_str(), 49, 49, 1,
-                               big.data(), 49));
-    std::string whole = readfile(dir + "/good.bmp");
-    writefile(dir + "/truncated.bmp", whole.substr(0, whole.size() / 2));
-    writefile(dir + "/headeronly.bmp", whole.substr(0, 54));
-    writefile(dir + "/text.bmp", "this is not a picture\n");
-    writefile(dir + "/empty.bmp", "");
-    makefolder(dir + "/folder.bmp");
-    // A FIFO would block the run; a file past 256 KiB is no glyph.
-#ifndef _WIN32
-    ASSERT_EQ(mkfifo((dir + "/fifo.bmp").c_str(), 0644), 0);
-#endif
-    writefile(dir + "/huge.bmp", whole);
-    std::filesystem::resize_file(dir + "/huge.bmp", (256 << 10) + 1);
-    const struct {
-        const char *file;
-        int result;
-        int width;
-        int height;
-    } cases[] = {
-        {"good.bmp", glyphloaded, 50, 50},
-        {"wide.bmp", glyphwrongsize, 60, 50},
-        {"small.bmp", glyphwrongsize, 49, 49},
-        {"truncated.bmp", glyphunreadable, 0, 0},
-        {"headeronly.bmp", glyphunreadable, 0, 0},
-        {"text.bmp", glyphunreadable, 0, 0},
-        {"empty.bmp", glyphunreadable, 0, 0},
-        {"folder.bmp", glyphunreadable, 0, 0},
-#ifndef _WIN32
-        {"fifo.bmp", glyphunreadable, 0, 0},
-#endif
-        {"huge.bmp", glyphunreadable, 0, 0},
-        {"missing.bmp", glyphunreadable, 0, 0},
-    };
-    for (const auto &c : cases) {
-        unsigned char *glyph = nullptr;
-        int channels = -1, width = -1, height = -1;
-        std::string path = dir + "/" + c.file;
-        int result =
-            loadglyph(path.c_str(), &glyph, &channels, &width, &height);
-        EXPECT_EQ(result, c.result) << c.file;
-        if (c.result == glyphloaded) {
-            ASSERT_NE(glyph, nullptr);
-            EXPECT_EQ(bytes(glyph, glyph + 2500), grey);
-            EXPECT_EQ(channels, 3);
-            releaseglyph(glyph);
-        } else {
-            EXPECT_EQ(glyph, nullptr) << c.file;
-        }
-        if (c.result == glyphwrongsize) {
-            EXPECT_EQ(width, c.width) << c.file;
-            EXPECT_EQ(height, c.height) << c.file;
-        }
-    }
-    removetree(dir);
-}
-
-// The picture every valid file of the glyph corpus holds, as the script
-// that made them draws it.
-bytes corpuspicture() {
-    bytes grey(2500);
-    for (int y = 0; y < 50; y++)
-        for (int x = 0; x < 50; x++)
-            grey[y * 50 + x] =
-                (x < 10 && y >= 40) || (3 * x + 7 * y) % 13 < 5 ? 0 : 255;
-    return grey;
-}
-
-TEST(Glyphs, EveryBmpAndPngLayoutAndNothingElse) {
-    // bmp-* and png-*: every bit depth and layout, top-down BMP rows, an
-    // interlaced PNG and a chunk over 64 KiB among them, must give the same
-    // picture; cut-* and lie-* (cut off, or with a header that does not match
-    // the data) must be refused; and so must every kept glyph-* regression:
-    // other formats, and files that once crashed, hung or fooled the loader,
-    // but for glyph-loads-*, files that once did so and now give the same
-    // picture too. Each file is loaded twice, over a stack filled with two
-    // patterns, and must give the same result both times: no byte of stack
-    // memory may reach a glyph.
-    const std::string corpus =
-        std::string(SOURCEDIR) + "/tests/fuzz/corpus/glyph";
-    const std::string kept = std::string(SOURCEDIR) + "/tests/fuzz/regressions";
-    std::vector<std::string> names = filenames(corpus);
-    for (const std::string &name : filenames(kept))
-        if (name.compare(0, 6, "glyph-") == 0)
-            names.push_back("../../regressions/" + name);
-    bytes want = corpuspicture();
-    int valid = 0;
-    int refused = 0;
-    for (const std::string &name : names) {
-        std::string path = corpus + "/" + name;
-        bool good = name.compare(0, 4, "bmp-") == 0 ||
-                    name.compare(0, 4, "png-") == 0 ||
-                    name.find("/glyph-loads-") != std::string::npos;
-        unsigned char *glyph = nullptr;
-        unsigned char *again = nullptr;
-        int channels = 0, width = 0, height = 0;
-        auto start = std::chrono::steady_clock::now();
-        fillstack(0x00);
-        int result =
-            loadglyph(path.c_str(), &glyph, &channels, &width, &height);
-        EXPECT_LT(std::chrono::steady_clock::now() - start,
-                  std::chrono::seconds(2))
-            << name;
-        fillstack(0xa5);
-        EXPECT_EQ(loadglyph(path.c_str(), &again, &channels, &width, &height),
-                  result)
-            << name;
-        if (glyph != nullptr && again != nullptr) {
-            EXPECT_TRUE(bytes(glyph, glyph + 2500) ==
-                        bytes(again, again + 2500))
-                << name;
-        }
-        releaseglyph(again);
-        if (good) {
-            valid++;
-            ASSERT_EQ(result, glyphloaded) << name;
-            EXPECT_TRUE(bytes(glyph, glyph + 2500) == want) << name;
-            releaseglyph(glyph);
-        } else {
-            refused++;
-            EXPECT_NE(result, glyphloaded) << name;
-            EXPECT_EQ(glyph, nullptr) << name;
-            if (name.find("glyph-") != std::string::npos) {
-                EXPECT_EQ(result, glyphunreadable) << name;
-            }
-        }
-    }
-    EXPECT_GE(valid, 17);
-    EXPECT_GE(refused, 30);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // Usage: glyphgen FOLDER
 //
 // Writes the program's glyph files, under the names and for the characters
-// of its own glyph table (render/glyphs.h), into FOLDER as 50 by 50 grey
+// of its own glyph table (glyphs/glyphs.h), into FOLDER as 50 by 50 grey
 // BMP files: uncompressed, 8 bits a pixel with a grey palette, which the
 // program reads in fewer instructions than 24-bit ones and which are half
 // their size. Exit status 0 when all were written, 1 otherwise, with one line
@@ -26,7 +26,7 @@
 #include <cstring>
 #include <string>
 
-#include "render/glyphs.h"
+#include "glyphs/glyphs.h"
 
 // The strokes below are placed on a 50 by 50 grid.
 static_assert(glyphsize == 50, "the designs are drawn for 50 by 50 glyphs");

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "glyphs.h"
+#include "glyphs/glyphs.h"
 #include "raster.h"
 
 // A glyph fills its cell exactly: the copy below relies on it.

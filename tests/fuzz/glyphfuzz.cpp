@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "../fillstack.h"
-#include "render/glyphs.h"
+#include "glyphs/glyphs.h"
 
 static void check(int ok, const char *what) {
     if (!ok) {

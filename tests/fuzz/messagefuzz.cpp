@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "message/message.h"
-#include "render/glyphs.h"
+#include "glyphs/glyphs.h"
 #include "render/placement.h"
 #include "render/raster.h"
 

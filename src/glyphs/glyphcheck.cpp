@@ -4,17 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "byteorder.h"
 #include "glyphs.h"
-
-static uint32_t be32(const unsigned char *p) {
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 |
-           p[3];
-}
-
-static uint32_t le32(const unsigned char *p) {
-    return (uint32_t)p[3] << 24 | (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 |
-           p[0];
-}
 
 // A deflate stream is read a bit at a time, lowest bit of each byte first.
 // over notes a read past the end: the library would read zeros there, and
@@ -186,35 +177,36 @@ static int readcodes(bitreader *in, huffman *literals, huffman *distances) {
            buildhuffman(distances, lengths + nliterals, ndistances);
 }
 
-// wholedeflate: whether data holds a whole deflate stream (behind a zlib
-// header when zlibheader) of at most maxdeflateblocks blocks that inflates
-// to at most decoderblocklimit bytes.
-static int wholedeflate(const unsigned char *data, size_t size,
-                        int zlibheader) {
+int64_t inflatedsize(const unsigned char *data, size_t size, int zlibheader) {
     bitreader in = {data, size, 0, 0, 0, 0};
     if (zlibheader) {
         // The library checks the two header bytes itself.
         getbits(&in, 16);
     }
     int64_t out = 0;
+    int coded = 0;
     huffman literals;
     huffman distances;
-    for (int blocks = 1; blocks <= maxdeflateblocks; blocks++) {
+    for (;;) {
         unsigned final = getbits(&in, 1);
         unsigned type = getbits(&in, 2);
         if (type == 0) {
             // Stored: from the next whole byte, a length, its complement,
-            // and that many bytes.
+            // and that many bytes, which the library copies without
+            // building any code; each takes at least four bytes of the
+            // file, so the file's size bounds how many there are.
             getbits(&in, in.count & 7);
             unsigned length = getbits(&in, 16);
             if (getbits(&in, 16) != (~length & 0xffffu))
-                return 0;
+                return -1;
             out += length;
             for (; length > 0 && in.count > 0; length--)
                 getbits(&in, 8);
             if (in.size - in.at < length)
-                return 0;
+                return -1;
             in.at += length;
+        } else if (type == 3 || ++coded > maxdeflateblocks) {
+            return -1;
         } else if (type == 1) {
             // Fixed codes.
             unsigned char lengths[288 + 32];
@@ -226,19 +218,16 @@ static int wholedeflate(const unsigned char *data, size_t size,
             buildhuffman(&literals, lengths, 288);
             buildhuffman(&distances, lengths + 288, 32);
             out = walkblock(&in, &literals, &distances, out);
-        } else if (type == 2) {
-            if (!readcodes(&in, &literals, &distances))
-                return 0;
-            out = walkblock(&in, &literals, &distances, out);
         } else {
-            return 0;
+            if (!readcodes(&in, &literals, &distances))
+                return -1;
+            out = walkblock(&in, &literals, &distances, out);
         }
         if (out < 0 || out > (int64_t)decoderblocklimit || in.over)
-            return 0;
+            return -1;
         if (final)
-            return 1;
+            return out;
     }
-    return 0;
 }
 
 int refusedpng(const unsigned char *data, size_t size) {
@@ -269,7 +258,7 @@ int refusedpng(const unsigned char *data, size_t size) {
             // Apple's variant: a deflate stream without the zlib header.
             apple = 1;
         } else if (memcmp(type, "IEND", 4) == 0) {
-            refused = !wholedeflate(stream, streamsize, !apple);
+            refused = inflatedsize(stream, streamsize, !apple) < 0;
             break;
         }
         // Every chunk ends in four bytes of checksum.
@@ -284,8 +273,6 @@ int refusedbmp(const unsigned char *data, size_t size) {
         return 0;
     int64_t offset = le32(data + 10);
     int64_t headersize = le32(data + 14);
-    if (headersize == 12)
-        return 1;
     int bits = data[28] | data[29] << 8;
     if (bits != 1 && bits != 4 && bits != 8)
         return 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bmprewrite.h"
 #include "glyphcheck.h"
 #include "os/os.h"
 #include "stbimage.h"
@@ -87,11 +88,16 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     *width = 0;
     *height = 0;
     // One read for the size check, the checks of our own and the decoding,
-    // so that all of them see the same bytes.
+    // so that all of them see the same bytes: a BMP as the rewrite leaves
+    // it, in the one layout the library reads exactly.
     unsigned char *data = NULL;
     size_t size = 0;
     if (osreadfile(filename, glyphfilelimit, &data, &size) != 0)
         return glyphunreadable;
+    if (rewritebmp(&data, &size) != 0) {
+        free(data);
+        return glyphunreadable;
+    }
     glyphreader reader = {data, size, 0, 0};
     stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
     int result = glyphunreadable;
@@ -108,13 +114,13 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
             reader.pastend = 0;
             unsigned char *pixels =
                 stbi_load_from_callbacks(&io, &reader, &w, &h, channels, 1);
-            if (pixels != NULL &&
-                (reader.pastend || w != glyphsize || h != glyphsize)) {
-                // Cut off, or not the size its header gave.
-                stbi_image_free(pixels);
-            } else if (pixels != NULL) {
+            // Refused when cut off, or not the size its header gave.
+            if (pixels != NULL && !reader.pastend && w == glyphsize &&
+                h == glyphsize) {
                 *glyph = pixels;
                 result = glyphloaded;
+            } else {
+                stbi_image_free(pixels);
             }
         }
     }

@@ -1,0 +1,225 @@
+#include "bmprewrite.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "byteorder.h"
+#include "glyphcheck.h"
+
+// The file header before every BMP's own header; the two headers written
+// here; and the library's largest picture side.
+static const int64_t fileheadersize = 14;
+static const int64_t plainheadersize = 40;
+static const int64_t maskheadersize = 108;
+static const int64_t maxside = 1 << 24;
+
+// What the rewrite needs to know of a BMP, read from its headers.
+struct bmpinfo {
+    int64_t offset;     // where the file says its pixels start
+    int64_t headersize; // 12 (OS/2), 40, 52, 56, 64 (OS/2), 108 or 124
+    int64_t width;
+    int64_t height;   // negative when the rows are stored top first
+    int bits;         // 1, 4, 8, 16, 24 or 32 a pixel
+    int compression;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
+    uint32_t mask[4]; // red, green, blue and alpha, with bit fields
+    int64_t palette;  // where the palette starts
+    int64_t entries;  // palette entries read
+    int64_t start;    // where the pixels start when nothing lies between
+};
+
+// readbmpinfo: *bmp from the headers of data. Returns 1 for a BMP of a kind
+// that is read, 0 for a file that is no BMP, -1 for a BMP that is not read.
+static int readbmpinfo(const unsigned char *data, size_t size, bmpinfo *bmp) {
+    if (size < 18 || data[0] != 'B' || data[1] != 'M')
+        return 0;
+    memset(bmp, 0, sizeof *bmp);
+    bmp->offset = le32(data + 10);
+    int64_t hsz = le32(data + 14);
+    bmp->headersize = hsz;
+    if (hsz != 12 && hsz != 40 && hsz != 52 && hsz != 56 && hsz != 64 &&
+        hsz != 108 && hsz != 124)
+        return -1;
+    if ((int64_t)size < fileheadersize + hsz)
+        return -1;
+    int planes;
+    if (hsz == 12) {
+        bmp->width = le16(data + 18);
+        bmp->height = le16(data + 20);
+        planes = (int)le16(data + 22);
+        bmp->bits = (int)le16(data + 24);
+    } else {
+        bmp->width = (int32_t)le32(data + 18);
+        bmp->height = (int32_t)le32(data + 22);
+        planes = (int)le16(data + 26);
+        bmp->bits = (int)le16(data + 28);
+        bmp->compression = (int)le32(data + 30);
+    }
+    int bits = bmp->bits;
+    int compression = bmp->compression;
+    if (planes != 1 || (bits != 1 && bits != 4 && bits != 8 && bits != 16 &&
+                        bits != 24 && bits != 32))
+        return -1;
+    // OS/2's 64-byte header numbers compressions as Windows does up to
+    // RLE4; its 3 and 4 are Huffman codes and 24-bit runs.
+    if ((compression == 1 && bits != 8) || (compression == 2 && bits != 4) ||
+        (compression == 3 && ((bits != 16 && bits != 32) || hsz == 64)) ||
+        compression > 3)
+        return -1;
+    bmp->start = fileheadersize + hsz;
+    if (compression == 3) {
+        // The masks follow a 40-byte header; larger ones hold them.
+        const unsigned char *masks = data + fileheadersize + 40;
+        if (hsz == 40) {
+            if ((int64_t)size < bmp->start + 12)
+                return -1;
+            bmp->start += 12;
+        }
+        for (int i = 0; i < (hsz == 40 || hsz == 52 ? 3 : 4); i++)
+            bmp->mask[i] = le32(masks + 4 * i);
+    }
+    bmp->palette = bmp->start;
+    if (bits <= 8) {
+        // As many entries as lie before the pixels, up to all the indices
+        // can name: an index past them is refused later.
+        int64_t entrysize = hsz == 12 ? 3 : 4;
+        int64_t room = bmp->offset - bmp->start;
+        bmp->entries = room > 0 ? room / entrysize : 0;
+        if (bmp->entries > (int64_t)1 << bits)
+            bmp->entries = (int64_t)1 << bits;
+        bmp->start += bmp->entries * entrysize;
+    }
+    return 1;
+}
+
+// unpackruns: the run-length pixels from data + at into rows of out (rows
+// of rowbytes bytes, one palette index a byte, all 0 to start with), RLE4
+// when nibbles. Rows come in the order the file stores them, so a file
+// stored top first unpacks as well. A run may reach into the padding that
+// ends an uncompressed row of the same picture (ImageMagick and
+// GraphicsMagick fill it); those pixels are dropped. Returns 0, or -1 for a
+// run past that, or past the picture, or data that ends before the end
+// code.
+static int unpackruns(const unsigned char *data, size_t size, size_t at,
+                      int nibbles, int64_t width, int64_t rows,
+                      int64_t rowbytes, unsigned char *out) {
+    int64_t rowpixels = nibbles ? (width + 7) & ~7 : (width + 3) & ~3;
+    int64_t x = 0;
+    int64_t y = 0;
+    for (;;) {
+        if (at > size || size - at < 2)
+            return -1;
+        int count = data[at];
+        int code = data[at + 1];
+        at += 2;
+        if (count == 0 && code == 0) {
+            // End of the line: the rest of it stays index 0.
+            if (y >= rows)
+                return -1;
+            x = 0;
+            y++;
+        } else if (count == 0 && code == 1) {
+            // End of the picture: so does everything after.
+            return 0;
+        } else if (count == 0 && code == 2) {
+            // A move right and up (onwards in the file's row order), over
+            // pixels that stay index 0.
+            if (size - at < 2)
+                return -1;
+            x += data[at];
+            y += data[at + 1];
+            at += 2;
+            if (x > rowpixels || y > rows)
+                return -1;
+        } else {
+            // count pixels of one index, in RLE4 its two nibbles taking
+            // turns; or, after a 0, code pixels given one by one, padded to
+            // a whole number of 16-bit words.
+            int absolute = count == 0;
+            int n = absolute ? code : count;
+            size_t bytes = !absolute ? 0 : nibbles ? (size_t)(n + 1) / 2 : n;
+            if (y >= rows || x + n > rowpixels || size - at < bytes)
+                return -1;
+            unsigned char *row = out + y * rowbytes;
+            for (int k = 0; k < n && x + k < width; k++) {
+                int index = absolute ? data[at + (nibbles ? k / 2 : k)] : code;
+                if (nibbles)
+                    index = k & 1 ? index & 15 : index >> 4;
+                row[x + k] = (unsigned char)index;
+            }
+            x += n;
+            at += bytes + (bytes & 1);
+        }
+    }
+}
+
+int rewritebmp(unsigned char **data, size_t *size) {
+    bmpinfo bmp;
+    int kind = readbmpinfo(*data, *size, &bmp);
+    if (kind <= 0)
+        return kind;
+    int64_t hsz = bmp.headersize;
+    int runlength = bmp.compression == 1 || bmp.compression == 2;
+    int bitfields = bmp.compression == 3;
+    if (hsz != 12 && hsz != 52 && hsz != 56 && hsz != 64 && !runlength &&
+        bmp.offset <= bmp.start)
+        return 0; // read exactly as it is, or refused as it is
+    int64_t rows = bmp.height < 0 ? -bmp.height : bmp.height;
+    if (bmp.offset < bmp.start || bmp.width <= 0 || bmp.width > maxside ||
+        rows == 0 || rows > maxside)
+        return -1;
+
+    int bits = runlength ? 8 : bmp.bits;
+    int64_t rowbytes = (bits * bmp.width + 31) / 32 * 4;
+    int64_t pixelbytes = rowbytes * rows;
+    // Uncompressed rows are copied as far as the file holds them: a file
+    // cut off stays so, and the decoder notices. Runs unpack in full.
+    int64_t held = (int64_t)*size - bmp.offset;
+    int64_t copied = runlength ? pixelbytes : held < 0 ? 0 : held;
+    if (copied > pixelbytes)
+        copied = pixelbytes;
+    if (runlength && pixelbytes > (int64_t)decoderblocklimit)
+        return -1;
+    int64_t headersize = bitfields ? maskheadersize : plainheadersize;
+    int64_t pixelstart = fileheadersize + headersize + 4 * bmp.entries;
+    unsigned char *out = (unsigned char *)calloc(1, pixelstart + copied);
+    if (out == NULL)
+        return -1;
+
+    int64_t filesize = pixelstart + pixelbytes;
+    out[0] = 'B';
+    out[1] = 'M';
+    putle32(out + 2, filesize > UINT32_MAX ? UINT32_MAX : (uint32_t)filesize);
+    putle32(out + 10, (uint32_t)pixelstart);
+    unsigned char *info = out + fileheadersize;
+    putle32(info, (uint32_t)headersize);
+    putle32(info + 4, (uint32_t)bmp.width);
+    putle32(info + 8, (uint32_t)(int32_t)bmp.height);
+    putle16(info + 12, 1);
+    putle16(info + 14, (uint32_t)bits);
+    putle32(info + 16, bitfields ? 3 : 0);
+    putle32(info + 32, (uint32_t)bmp.entries);
+    for (int i = 0; bitfields && i < 4; i++)
+        putle32(info + 40 + 4 * i, bmp.mask[i]);
+
+    // The palette's blue, green and red, each entry widened to four bytes.
+    int64_t entrysize = hsz == 12 ? 3 : 4;
+    for (int64_t i = 0; i < bmp.entries; i++)
+        memcpy(info + headersize + 4 * i, *data + bmp.palette + entrysize * i,
+               3);
+
+    unsigned char *pixels = out + pixelstart;
+    if (runlength) {
+        if (unpackruns(*data, *size, (size_t)bmp.offset, bmp.compression == 2,
+                       bmp.width, rows, rowbytes, pixels) != 0) {
+            free(out);
+            return -1;
+        }
+    } else {
+        memcpy(pixels, *data + bmp.offset, (size_t)copied);
+    }
+    free(*data);
+    *data = out;
+    *size = (size_t)(pixelstart + copied);
+    return 0;
+}
