@@ -37,6 +37,9 @@ int main(void) {
         printf("Message memory not allocated.\n");
         exit(1);
     }
+    // The prompt has always shown the buffer's size, 2000, though a line
+    // keeps at most messagemaxchars (1998) characters: users and scripts
+    // know the prompt by it.
     printf("(%d character maximum)\nEnter message: ", messagebuffersize);
     fflush(stdout);
     int n0 = readmessage(stdin, msg);
@@ -121,6 +124,9 @@ int main(void) {
 
     free(msg);
     free(raster);
+    // The closing line is the channel count of the glyph file loaded last,
+    // which is the question mark's only because the glyph table ends with
+    // it.
     printf("%d\n", channels);
     // A report that could not be written is a failed run.
     if (fflush(stdout) != 0 || ferror(stdout))

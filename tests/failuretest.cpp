@@ -287,7 +287,7 @@ TEST(Failure, KilledWhileStoringLeavesTheFolderAsItWas) {
 #ifndef FAILCALLS
     GTEST_SKIP() << "signals, /proc and seccomp are Linux's";
 #else
-    // 20 full stops, then 500 letters: a 1240 by 25050 picture, a 93 MB file.
+    // 20 full stops, then 500 letters: a 1300 by 25050 picture, a 98 MB file.
     const std::string input = std::string(20, '.') + std::string(500, 'q');
     const std::string named = failing(notmpfile);
     const struct {

@@ -1,6 +1,7 @@
 // The program as a user meets it: a process with real standard input, run in
 // a temporary folder of glyph files, judged by its exact output, its exit
 // status and the picture it stores.
+#include <filesystem>
 #include <string>
 #include <vector>
 #ifndef _WIN32
@@ -146,21 +147,27 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
         std::string logdir = maketempdir();
         std::string log = logdir + "/strace";
         // LeakSanitizer cannot run under a tracer; the other tests have it.
+        // -y names the file behind each descriptor.
         toolrun run = runtool(
             dir, "a\n", "export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0",
             false,
-            "strace -f -qq -o '" + log +
+            "strace -f -qq -y -o '" + log +
                 "' -e trace=fdatasync,fsync,rename,renameat,renameat2 " +
                 wrapper);
         EXPECT_EQ(run.status, 0) << wrapper << run.out << run.err;
         std::string trace = readfile(log);
         size_t datasync = trace.find("fdatasync(");
         size_t renamed = trace.find("rename");
+        // The sync after the rename is the folder's own.
+        std::string folder = std::filesystem::canonical(dir).string();
         size_t foldersync = trace.find("fsync(", renamed);
         EXPECT_NE(datasync, std::string::npos) << trace;
         EXPECT_NE(renamed, std::string::npos) << trace;
-        EXPECT_NE(foldersync, std::string::npos) << trace;
+        ASSERT_NE(foldersync, std::string::npos) << trace;
         EXPECT_LT(datasync, renamed) << trace;
+        size_t name = trace.find('<', foldersync);
+        EXPECT_EQ(trace.substr(name, folder.size() + 3), "<" + folder + ">)")
+            << trace;
         removetree(logdir);
         removetree(dir);
     }
@@ -220,12 +227,15 @@ TEST(Process, SymlinkedPictureIsWrittenThrough) {
 TEST(Process, GlyphFormatsAreFoundByContent) {
     struct formatcase {
         const char *name;
-        const char *format; // "png1", "rgbbmp", "rgbapng"
+        const char *format; // "png1", "rgbbmp", "rgbapng", "rgbafirst"
         const char *closing;
     } cases[] = {
         {"grey PNG", "png1", "1\n"},
         {"colour BMP", "rgbbmp", "3\n"},
         {"RGBA PNG", "rgbapng", "4\n"},
+        // The closing line is the glyph file loaded last's, the question
+        // mark's: an RGBA "a.bmp" before 28 BMP files does not show.
+        {"RGBA PNG loaded first", "rgbafirst", "3\n"},
     };
     const runcase msg = {
         "format", "Why? Yes, zebra.\n", "why?yes zebra.", 16, 10, 2};
@@ -261,8 +271,8 @@ TEST(Process, GlyphFormatsAreFoundByContent) {
                         rgb[3 * p + k] = colour[4 * p + k];
                 ok = stbi_write_bmp(path.c_str(), 50, 50, 3, rgb.data());
             } else {
-                // Only the question mark is RGBA; the closing line shows it.
-                if (i == 28) {
+                // Only the question mark (or the "a") is RGBA.
+                if (i == (format == "rgbapng" ? 28 : 0)) {
                     ok = stbi_write_png(path.c_str(), 50, 50, 4, colour.data(),
                                         200);
                 } else {

@@ -26,7 +26,9 @@
 #include <cstring>
 #include <string>
 
+#include "glyphs/byteorder.h"
 #include "glyphs/glyphs.h"
+#include "render/raster.h"
 
 // The strokes below are placed on a 50 by 50 grid.
 static_assert(glyphsize == 50, "the designs are drawn for 50 by 50 glyphs");
@@ -207,33 +209,27 @@ static const glyphdesign *finddesign(char c) {
     return NULL;
 }
 
-// putle: stores the size-byte little-endian value v at out.
-static void putle(unsigned char *out, uint32_t v, int size) {
-    for (int k = 0; k < size; k++)
-        out[k] = (unsigned char)(v >> (8 * k));
-}
-
 // writegreybmp: writes pixels (glyphsize by glyphsize grey bytes, top row
 // first) to path as an uncompressed 8-bit BMP with a grey palette, rows
 // bottom-up. Returns 1 when the whole file was written.
 static int writegreybmp(const char *path, const unsigned char *pixels) {
     const int rowbytes = (glyphsize + 3) / 4 * 4;
-    const int dataoffset = 14 + 40 + 256 * 4;
+    const int dataoffset = bmpheadersize + 256 * 4;
     unsigned char file[dataoffset + rowbytes * glyphsize];
     memset(file, 0, sizeof file);
     file[0] = 'B';
     file[1] = 'M';
-    putle(file + 2, sizeof file, 4);
-    putle(file + 10, dataoffset, 4);
-    putle(file + 14, 40, 4);
-    putle(file + 18, glyphsize, 4);
-    putle(file + 22, glyphsize, 4);
-    putle(file + 26, 1, 2);
-    putle(file + 28, 8, 2);
-    putle(file + 34, rowbytes * glyphsize, 4);
-    putle(file + 46, 256, 4);
+    putle32(file + 2, sizeof file);
+    putle32(file + 10, dataoffset);
+    putle32(file + 14, 40);
+    putle32(file + 18, glyphsize);
+    putle32(file + 22, glyphsize);
+    putle16(file + 26, 1);
+    putle16(file + 28, 8);
+    putle32(file + 34, rowbytes * glyphsize);
+    putle32(file + 46, 256);
     for (int v = 0; v < 256; v++)
-        memset(file + 54 + 4 * v, v, 3);
+        memset(file + bmpheadersize + 4 * v, v, 3);
     for (int y = 0; y < glyphsize; y++)
         memcpy(file + dataoffset + (glyphsize - 1 - y) * rowbytes,
                pixels + y * glyphsize, glyphsize);

@@ -1,9 +1,10 @@
-// The image library's decoder, compiled once here with the project's own
-// optimisation: Debian ships stb as headers, and building it into the program
-// spends far fewer instructions than its prebuilt shared library. The build
-// compiles this file, and only this one, with every local variable starting
-// as zeros: the decoder keeps palettes in local arrays that a crafted file can
-// make it read before writing.
+// Compiles the image library's decoder, stb_image.h, limited by
+// stbimage.h to its BMP and PNG readers: the glyph loader's only decoder.
+// It is built into the program with the project's own optimisation, since
+// Debian ships stb as headers and its prebuilt shared library spends far
+// more instructions. The build compiles this file, and only this one, with
+// every local variable starting as zeros: the decoder keeps palettes in
+// local arrays that a crafted file can make it read before writing.
 //
 // The decoder allocates through glyphalloc and glyphrealloc:
 // - zero-filled, so that a decoder that reads memory it never wrote can only

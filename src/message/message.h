@@ -19,7 +19,13 @@
 // one byte is the terminating NUL and one is kept free, as the line's
 // newline had it in the original fixed-size read.
 const int messagebuffersize = 2000;
-const int messagemaxchars = 1998;
+const int messagemaxchars = messagebuffersize - 2;
+
+// isterminator: whether c ends a sentence: "." or "?" ("!" has become "."
+// by the time anything asks).
+inline int isterminator(char c) {
+    return c == '.' || c == '?';
+}
 
 // readmessage: reads one line from in into msg (messagebuffersize bytes).
 // The line ending ("\n" or "\r\n") is dropped; a line without one keeps every

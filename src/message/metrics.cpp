@@ -10,7 +10,7 @@ void measuremessage(const char *msg, int n0, int *longest, int *sentences) {
         run++;
         if (run > l)
             l = run;
-        if (msg[p] == '.' || msg[p] == '?') {
+        if (isterminator(msg[p])) {
             run = 0;
             s++;
         }
@@ -20,7 +20,7 @@ void measuremessage(const char *msg, int n0, int *longest, int *sentences) {
     for (int p = n0 - 1; p >= 0; p--) {
         if (msg[p] == '\0')
             continue;
-        if (msg[p] != '.' && msg[p] != '?')
+        if (!isterminator(msg[p]))
             s++;
         break;
     }

@@ -37,12 +37,8 @@ static signed char mapbyte(signed char c) {
     return c;
 }
 
-static int isterminator(signed char c) {
-    return c == '.' || c == '?';
-}
-
 static int isscriptsymbol(signed char c) {
-    return (c >= 'a' && c <= 'z') || c == ' ' || isterminator(c);
+    return (c >= 'a' && c <= 'z') || c == ' ' || isterminator((char)c);
 }
 
 // removeat: deletes the byte at k of a string of length len, shifting the
@@ -65,7 +61,7 @@ void normalisemessage(char *msg, int n0) {
         // At position 0 the byte is its own predecessor: a leading space
         // stays.
         signed char before = (signed char)msg[indmax(k - 1, 0)];
-        if ((c == ' ' && isterminator(before)) || !isscriptsymbol(c)) {
+        if ((c == ' ' && isterminator((char)before)) || !isscriptsymbol(c)) {
             removeat(msg, k, len);
             len--;
         }

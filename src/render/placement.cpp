@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "glyphs/glyphs.h"
+#include "message/message.h"
 #include "raster.h"
 
 // A glyph fills its cell exactly: the copy below relies on it.
@@ -85,7 +86,7 @@ int64_t placeglyph(unsigned char *raster, int64_t width, int64_t height,
                                  p % 2 == 0, glyph, diag);
         k++;
         // A terminator takes the last cell of its column.
-        if (msg[p] == '.' || msg[p] == '?') {
+        if (isterminator(msg[p])) {
             s++;
             k = 0;
         }

@@ -17,12 +17,13 @@ int64_t rasterheight(int longest) {
 }
 
 int64_t bmpfilesize(int64_t width, int64_t height) {
-    return 54 + 3 * width * height;
+    return bmpheadersize + 3 * width * height;
 }
 
 int rasterfits(int64_t width, int64_t height) {
     // Divided rather than multiplied, so that no size can overflow.
-    return width > 0 && height > 0 && width <= (bmpfilelimit - 54) / 3 / height;
+    return width > 0 && height > 0 &&
+           width <= (bmpfilelimit - bmpheadersize) / 3 / height;
 }
 
 unsigned char *createraster(int64_t width, int64_t height) {

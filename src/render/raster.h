@@ -27,8 +27,12 @@ int64_t rasterwidth(int sentences);
 // rasterheight: 50 pixels a cell, plus one cell's worth of margin.
 int64_t rasterheight(int longest);
 
-// bmpfilesize: bytes in the stored 24-bit picture: the 54-byte header and
-// three bytes a pixel (rows need no padding: the width is a multiple of 4).
+// The stored picture's headers: the 14-byte file header and the 40-byte
+// info header, before the pixels.
+const int bmpheadersize = 54;
+
+// bmpfilesize: bytes in the stored 24-bit picture: the headers and three
+// bytes a pixel (rows need no padding: the width is a multiple of 4).
 int64_t bmpfilesize(int64_t width, int64_t height);
 
 // The image writer computes the file's sizes and offsets in int, so no

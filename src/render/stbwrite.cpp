@@ -1,5 +1,6 @@
-// The image library's BMP writer, compiled once here with the project's own
-// optimisation. It reads only the program's own raster, so unlike the decoder
-// it needs no zeroed locals, which would cost it a store a pixel.
+// Compiles the image library's writer, stb_image_write.h, whose BMP writer
+// stores the picture (the tests also use its PNG and JPEG writers to make
+// glyph files). It reads only the program's own raster, so unlike the
+// decoder it needs no zeroed locals, which would cost it a store a pixel.
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>

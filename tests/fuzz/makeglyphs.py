@@ -2,16 +2,20 @@
 """Writes the glyph files the glyph loader's fuzz target and tests start from.
 
 tests/fuzz/corpus/glyph/ gets one 50 by 50 black-and-white picture in every
-BMP and PNG layout the loader must read, each holding exactly the same
-pixels (bmp-* and png-*), and cut-off or lying variants of them that it must
-refuse (cut-* and lie-*). tests/fuzz/regressions/ gets glyph-* files that
+BMP and PNG layout the loader must read, some written by image tools
+themselves, each holding exactly the same pixels (bmp-* and png-*); a
+colour picture in the layouts whose colours need checking against another
+decoder (shade-*); and cut-off or lying variants that it must refuse (cut-*
+and lie-*). tests/fuzz/regressions/ gets glyph-* files that
 once crashed, hung or fooled the loader, or are valid images in formats it
 no longer reads; every one of them must be refused, but for glyph-loads-*,
 which must now give the corpus's picture.
 
 The files are committed; run this again only to change them:
     /usr/bin/python3 tests/fuzz/makeglyphs.py
-Needs Pillow (Debian's python3-pil) for the JPEG, GIF and TGA files.
+Needs Pillow (Debian's python3-pil) for the JPEG, GIF and TGA files, and
+ImageMagick, GraphicsMagick and netpbm (Debian's imagemagick, graphicsmagick
+and netpbm) for the BMPs those tools write.
 """
 import io
 import os
