@@ -164,9 +164,13 @@ int rewritebmp(unsigned char **data, size_t *size) {
     if (hsz != 12 && hsz != 52 && hsz != 56 && hsz != 64 && !runlength &&
         bmp.offset <= bmp.start)
         return 0; // read exactly as it is, or refused as it is
+    // Refused: pixels that start inside the header or palette, a palette
+    // the file does not hold whole, a size the library never reads.
     int64_t rows = bmp.height < 0 ? -bmp.height : bmp.height;
-    if (bmp.offset < bmp.start || bmp.width <= 0 || bmp.width > maxside ||
-        rows == 0 || rows > maxside)
+    int64_t entrysize = hsz == 12 ? 3 : 4;
+    if (bmp.offset < bmp.start ||
+        bmp.palette + entrysize * bmp.entries > (int64_t)*size ||
+        bmp.width <= 0 || bmp.width > maxside || rows == 0 || rows > maxside)
         return -1;
 
     int bits = runlength ? 8 : bmp.bits;
@@ -203,7 +207,6 @@ int rewritebmp(unsigned char **data, size_t *size) {
         putle32(info + 40 + 4 * i, bmp.mask[i]);
 
     // The palette's blue, green and red, each entry widened to four bytes.
-    int64_t entrysize = hsz == 12 ? 3 : 4;
     for (int64_t i = 0; i < bmp.entries; i++)
         memcpy(info + headersize + 4 * i, *data + bmp.palette + entrysize * i,
                3);
