@@ -326,6 +326,7 @@ std::string pngimagedata(const std::string &file) {
     return joined;
 }
 
+#ifdef HAVE_ZLIB
 // varied: n bytes on which a compressor uses every length (3 to 258) and
 // distance (1 to 32768) code: stretches of noise, each followed by copies
 // of earlier bytes, their lengths and distances swept across both ranges.
@@ -346,7 +347,6 @@ std::string varied(size_t n, uint32_t seed) {
     return data;
 }
 
-#ifdef HAVE_ZLIB
 // deflated: data compressed by zlib with the given level, strategy and
 // window bits, flushing every flushevery bytes when not 0.
 std::string deflated(const std::string &data, int level, int strategy,

@@ -1,8 +1,10 @@
 // The program as a user meets it: a process with real standard input, run in
 // a temporary folder of glyph files, judged by its exact output, its exit
 // status and the picture it stores.
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -221,6 +223,64 @@ TEST(Process, SymlinkedPictureIsWrittenThrough) {
         removetree(dir);
     }
 #endif
+}
+
+TEST(Process, ReadOnlyHeldOrDeepPictureIsReplaced) {
+    // A read-only earlier picture is replaced, as on Linux, by a plain new
+    // file; so, on Windows, is one that another program holds open, sharing
+    // nothing, for a moment (an indexer or a virus scanner taking a look);
+    // and so is one in a folder 240 characters deep, where the temporary
+    // file's full name passes Windows' MAX_PATH (260).
+    namespace fs = std::filesystem;
+    const struct {
+        const char *name;
+        bool readonly;
+        int heldms;
+        size_t depth; // the folder's length, when deep
+    } cases[] = {
+        {"read-only", true, 0, 0},
+#ifdef _WIN32
+        {"held open for 300 ms", false, 300, 0},
+        {"held open for 300 ms, read-only", true, 300, 0},
+#endif
+        {"in a folder 240 characters deep", false, 0, 240},
+    };
+    const runcase msg = {"replaced", "Hi.\n", "hi.", 3, 3, 1};
+    for (const auto &c : cases) {
+        std::string top = maketempdir();
+        std::string dir = top;
+        while (dir.size() < c.depth) {
+            size_t room = c.depth - dir.size() - 1;
+            dir += "/" + std::string(room < 30 ? room : 30, 'd');
+            makefolder(dir);
+        }
+        writeglyphset(dir);
+        std::string picture = dir + "/moltravytext.bmp";
+        writefile(picture, "earlier picture");
+        if (c.readonly)
+            fs::permissions(picture,
+                            fs::perms::owner_write | fs::perms::group_write |
+                                fs::perms::others_write,
+                            fs::perm_options::remove);
+#ifdef _WIN32
+        void *held = c.heldms ? holdopen(picture) : nullptr;
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.heldms));
+            letgo(held);
+        });
+#endif
+        toolrun run = runtool(dir, msg.input);
+#ifdef _WIN32
+        release.join();
+#endif
+        EXPECT_EQ(run.status, 0) << c.name << ": " << run.out;
+        expectpicture(dir, msg, testglyphs());
+        EXPECT_NE(fs::status(picture).permissions() & fs::perms::owner_write,
+                  fs::perms::none)
+            << c.name;
+        EXPECT_EQ(filenames(dir).size(), 30u) << c.name;
+        removetree(top);
+    }
 }
 
 // Glyph files in other formats, under the same ".bmp" names.

@@ -2,7 +2,9 @@
 # Builds the Windows zip in WINBUILD, checks what it holds and what the
 # program in it needs, then unpacks it as a user would and runs the program
 # in its folder under wine: its exit status, its report and its picture must
-# be the same bytes as the Linux build's in LINUXBUILD, on the same message.
+# be the same bytes as the Linux build's in LINUXBUILD, on the same message,
+# piped in and typed at a console (tests/winconsole.py, which also
+# interrupts it at the prompt and while it stores the picture).
 # Usage: wincheck.sh WINBUILD LINUXBUILD
 set -eu
 win=$(cd "$1" && pwd)
@@ -59,3 +61,7 @@ cmp -s "$root/out" "$work/linux/out" || fail "the report differs from Linux's"
 cmp "$root/moltravytext.bmp" "$work/linux/moltravytext.bmp" ||
     fail "the picture differs from Linux's"
 echo "zip: system DLLs only ($dlls); the unpacked program stored Linux's picture"
+
+# As a console user meets it: a line typed at a console, Ctrl-C at the
+# prompt, and an interrupt while the picture is written.
+/usr/bin/python3 "$(dirname "$0")/winconsole.py" "$root" "$linux/moltravytext"

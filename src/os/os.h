@@ -20,12 +20,24 @@
 #define MOLTRAVYTEXT_OS_H
 
 #include <cstddef>
+#include <cstdio>
 
 // osstartstreams: standard input and output carry plain bytes. On Windows
 // the C runtime's text mode would write "\r\n" for every "\n", end the input
 // at a 0x1a byte and fold "\r\r\n"; the line reading takes a "\r" before
 // the "\n" as part of the line ending itself, on every system.
 void osstartstreams(void);
+
+// osgetbyte: the next byte of the stream in, or EOF; osungetbyte puts one
+// byte back, to be read again. The bytes are the stream's own, but for a
+// line typed at a Windows console: Windows hands that over in UTF-16, and
+// it becomes the UTF-8 bytes a terminal elsewhere gives, whatever the
+// console's code page; Ctrl-Z at the start of a line ends the input there;
+// and Ctrl-C at the prompt ends the process as Windows ends it, never as
+// an empty input. The line reading itself (where a line ends, how long it
+// may be) is readmessage's alone.
+int osgetbyte(FILE *in);
+void osungetbyte(int c, FILE *in);
 
 // osreadfile: the whole of the plain file filename, in a new block of *size
 // bytes at *data, which the caller frees. Returns 0, or -1 when the file is
@@ -41,9 +53,12 @@ int osreadfile(const char *filename, size_t limit, unsigned char **data,
 // interruption (Ctrl-C, SIGTERM, SIGHUP, closing the console) removes the
 // temporary file before the process ends as the interruption ends it.
 // On Linux the file has no name at all until it is whole, so even SIGKILL
-// leaves nothing. A symbolic link in filename's place is written through on
-// POSIX systems, the link kept; on Windows a link or any other reparse point
-// is left alone and EPERM returned. A folder in the way gives EISDIR.
+// leaves nothing; on Windows 10 1709 and later, on NTFS, the file is marked
+// to vanish with the process. A symbolic link in filename's place is
+// written through on POSIX systems, the link kept; on Windows a symbolic
+// link, a junction or a mount point is left alone and EPERM returned, while
+// any other reparse point is a file to replace. A folder in the way gives
+// EISDIR.
 // Returns 0 or an errno value; on failure nothing is left to finish.
 // One replacement at a time.
 int osbeginreplace(const char *filename);
@@ -53,8 +68,14 @@ int osbeginreplace(const char *filename);
 int oswritereplace(const void *data, size_t size);
 
 // osfinishreplace: when errnum is 0, syncs the new file's data to the disk,
-// puts it in place of filename and syncs that, so that after a crash or a
-// power cut the name holds either the earlier file or the whole new one.
+// puts it in place of filename and, on POSIX systems, syncs the folder, so
+// that after a crash or a power cut the name holds either the earlier file
+// or the whole new one. Windows has no way to flush a folder: there the
+// data is flushed before the move, but after a power cut the earlier file
+// can come back. A read-only earlier file is replaced everywhere; on
+// Windows, one that another program holds open is replaced as POSIX does
+// where Windows can (10 1809 and later, NTFS), and waited for, about a
+// second, where the holder shares nothing.
 // When errnum is not 0, or any step fails, the temporary file is removed and
 // an earlier file stays as it was. Returns errnum, or the errno value of the
 // first step that failed. *replaced is 1 when the new file has the name,

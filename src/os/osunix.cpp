@@ -36,6 +36,14 @@ void osstartstreams(void) {
     // POSIX streams carry bytes as they are.
 }
 
+int osgetbyte(FILE *in) {
+    return getc(in);
+}
+
+void osungetbyte(int c, FILE *in) {
+    ungetc(c, in);
+}
+
 // A FIFO or device under a glyph's name would otherwise block the run or
 // feed it without end; opening without blocking lets a FIFO be looked at and
 // refused.

@@ -1,0 +1,89 @@
+// The system layer's own logic, apart from the calls it makes: the text
+// work of the Windows layer runs, and is tested, on every system.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "os/wintext.h"
+
+namespace {
+
+TEST(ConsoleText, Utf16BecomesUtf8) {
+    // Each line is read in the pieces given; the bytes are what all of them
+    // give, and "end" when a piece ends the input.
+    const struct {
+        const char *name;
+        std::vector<std::wstring> pieces;
+        std::string bytes;
+    } cases[] = {
+        {"plain, with its CR LF", {L"Hi.\r\n"}, "Hi.\r\n"},
+        {"two and three-byte characters",
+         {L"Zo\u00eb \u20ac\r\n"},
+         "Zo\xc3\xab \xe2\x82\xac\r\n"},
+        {"a surrogate pair", {L"\xd83d\xde00\r\n"}, "\xf0\x9f\x98\x80\r\n"},
+        {"a pair split between two reads",
+         {L"a\xd83d", L"\xde00\r\n"},
+         "a\xf0\x9f\x98\x80\r\n"},
+        {"a lone high surrogate",
+         {L"a\xd800"
+          L"b"},
+         "a\xef\xbf\xbd"
+         "b"},
+        {"a high surrogate ending a line", {L"\xdbff\r\n"}, "\xef\xbf\xbd\r\n"},
+        {"a lone low surrogate", {L"\xdc00z"}, "\xef\xbf\xbdz"},
+        {"Ctrl-Z starting the input", {L"\x1a\r\n"}, "end"},
+        {"Ctrl-Z starting the next line",
+         {L"ab\r\n", L"\x1a\r\n"},
+         "ab\r\nend"},
+        {"Ctrl-Z inside a line", {L"a\x1a\r\n"}, "a\x1a\r\n"},
+    };
+    for (const auto &c : cases) {
+        consolestate state = {0, 1};
+        std::string got;
+        for (const std::wstring &piece : c.pieces) {
+            unsigned char out[3 * 16 + 3];
+            ASSERT_LE(piece.size(), 16u);
+            int n = consoleutf8(piece.data(), (int)piece.size(), &state, out);
+            if (n < 0) {
+                got += "end";
+                break;
+            }
+            got.append((const char *)out, (size_t)n);
+        }
+        EXPECT_EQ(got, c.bytes) << c.name;
+    }
+}
+
+TEST(LongPath, PrefixedFromMaxPath) {
+    const std::wstring deep(300, L'd');
+    const std::wstring edge = L"C:\\" + std::wstring(longpathfrom - 3, L'e');
+    const struct {
+        const char *name;
+        std::wstring full;
+        std::wstring want; // empty: does not fit
+        size_t room;
+    } cases[] = {
+        {"short", L"C:\\work\\a.bmp", L"C:\\work\\a.bmp", 512},
+        {"one short of the limit", edge.substr(1), edge.substr(1), 512},
+        {"at the limit", edge, L"\\\\?\\" + edge, 512},
+        {"deep, on a drive", L"C:\\" + deep + L"\\a.bmp",
+         L"\\\\?\\C:\\" + deep + L"\\a.bmp", 512},
+        {"deep, on a share", L"\\\\server\\share\\" + deep,
+         L"\\\\?\\UNC\\server\\share\\" + deep, 512},
+        {"already long", L"\\\\?\\C:\\" + deep, L"\\\\?\\C:\\" + deep, 512},
+        {"a device path", L"\\\\.\\pipe\\" + deep, L"\\\\.\\pipe\\" + deep,
+         512},
+        {"no room for the prefix", L"C:\\" + deep, L"", deep.size() + 4},
+    };
+    for (const auto &c : cases) {
+        std::vector<wchar_t> out(c.room, L'#');
+        int result = longpath(c.full.c_str(), out.data(), c.room);
+        EXPECT_EQ(result, c.want.empty() ? -1 : 0) << c.name;
+        if (result == 0) {
+            EXPECT_TRUE(std::wstring(out.data()) == c.want) << c.name;
+        }
+    }
+}
+
+} // namespace
