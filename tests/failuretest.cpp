@@ -195,9 +195,10 @@ TEST(Failure, StatusMessageAndNothingLost) {
 }
 
 TEST(Failure, RasterWithoutMemory) {
-#if defined(SANITIZED) || defined(_WIN32)
+#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED)
     GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer "
-                    "cannot run under and Windows has no ulimit for";
+                    "and qemu-user cannot run under and Windows has no "
+                    "ulimit for";
 #endif
     // 100 sentences, one of them 1000 positions long: a 6040 by 50050 raster
     // of about 300 MB, under a 200 MB address-space limit.
@@ -215,9 +216,10 @@ TEST(Failure, RasterWithoutMemory) {
 }
 
 TEST(Failure, TooLargeIsRefusedAtOnce) {
-#if defined(SANITIZED) || defined(_WIN32)
+#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED)
     GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer "
-                    "cannot run under and Windows has no ulimit for";
+                    "and qemu-user cannot run under and Windows has no "
+                    "ulimit for";
 #endif
     // Refused before the raster or any glyph: it works without glyph files
     // and within a small address space.

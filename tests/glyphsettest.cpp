@@ -134,7 +134,8 @@ TEST(DefaultGlyphs, InstallLaysDownProgramGlyphsAndManual) {
     // The installed program works in a folder of the installed glyphs.
     std::string work = maketempdir();
     shellout(work, "cp '" + prefix + "'/share/moltravytext/glyphs/* .");
-    EXPECT_EQ(shellout(work, "echo 'Hi.' | '" + prefix +
+    EXPECT_EQ(shellout(work, "echo 'Hi.' | " + std::string(RUNPREFIX) + "'" +
+                                 prefix +
                                  "/bin/moltravytext' >/dev/null && ls "
                                  "moltravytext.bmp"),
               "moltravytext.bmp\n");

@@ -1,13 +1,42 @@
 // The system layer's own logic, apart from the calls it makes: the text
 // work of the Windows layer runs, and is tested, on every system.
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "os/os.h"
 #include "os/wintext.h"
 
 namespace {
+
+TEST(ErrorText, GlibcWordsOnEverySystem) {
+    // The words a user reads for the faults the store meets most, the same
+    // from every build and C library (musl says "I/O error", Windows'
+    // runtime "Filename too long").
+    const struct {
+        int errnum;
+        const char *words;
+    } cases[] = {
+        {EIO, "Input/output error"},   {ENOSPC, "No space left on device"},
+        {EISDIR, "Is a directory"},    {ENAMETOOLONG, "File name too long"},
+        {EACCES, "Permission denied"}, {EROFS, "Read-only file system"},
+        {-5, "Unknown error -5"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(oserrortext(c.errnum), c.words) << c.errnum;
+#ifdef __GLIBC__
+    // Where glibc is the C library, every word in the table is its own.
+    for (int errnum = 1; errnum < 134; errnum++) {
+        const char *words = oserrortext(errnum);
+        if (strncmp(words, "Unknown error", 13) != 0) {
+            EXPECT_STREQ(words, strerror(errnum)) << errnum;
+        }
+    }
+#endif
+}
 
 TEST(ConsoleText, Utf16BecomesUtf8) {
     // Each line is read in the pieces given; the bytes are what all of them

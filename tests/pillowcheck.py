@@ -17,11 +17,14 @@
    A file Pillow refuses outright, or misreads (RLE4), is named, not
    compared: the glyph loader's tests compare those with their picture.
 
-Usage: pillowcheck.py PATH-TO-moltravytext [GLYPHFILE...]
+Usage: pillowcheck.py PROGRAM [GLYPHFILE...]
+PROGRAM is the path of moltravytext, after an emulator to run it with when
+it is built for another machine ("/usr/bin/qemu-aarch64 build/moltravytext").
 """
 import io
 import os
 import random
+import shlex
 import shutil
 import struct
 import subprocess
@@ -105,7 +108,7 @@ def glyphcheck(tool, path):
     with tempfile.TemporaryDirectory() as folder:
         for name in NAMES:
             shutil.copyfile(path, os.path.join(folder, name))
-        run = subprocess.run([tool], cwd=folder, input=b"ab\n",
+        run = subprocess.run(tool, cwd=folder, input=b"ab\n",
                              capture_output=True, check=False)
         if run.returncode != 0:
             return "not read: %r" % run.stdout[-40:]
@@ -124,7 +127,7 @@ def glyphcheck(tool, path):
 
 
 def main():
-    tool = sys.argv[1]
+    tool = shlex.split(sys.argv[1])
     wrong = 0
     unread = []
     for path in sys.argv[2:]:
@@ -139,7 +142,7 @@ def main():
                  % (wrong, len(sys.argv) - 2))
     with tempfile.TemporaryDirectory() as folder:
         grey = glyphs(folder)
-        run = subprocess.run([tool], cwd=folder, input=b"Hi. Bye? Ok! 42\n",
+        run = subprocess.run(tool, cwd=folder, input=b"Hi. Bye? Ok! 42\n",
                              capture_output=True, check=False)
         if run.returncode != 0:
             sys.exit("program failed: %r" % run.stdout)

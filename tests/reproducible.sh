@@ -1,31 +1,35 @@
 #!/bin/sh
-# Builds the package of BUILDDIR a second time, in a folder of another name,
-# from the same sources and with the same CMake options, and checks that the
-# two packages are the same bytes. Neither build sets SOURCE_DATE_EPOCH: the
-# time stamps come from the last commit.
-# Usage: reproducible.sh BUILDDIR PACKAGEGLOB [CMAKE-OPTION...]
+# Builds every release again, from a copy of the sources in a folder of
+# another name (the tracked and new files, and the history), and checks that
+# each file is the same bytes as in DIST, the first build's dist/. Neither
+# build sets SOURCE_DATE_EPOCH: the time stamps come from the last commit.
+# Usage: reproducible.sh DIST
 set -eu
-build=$(cd "$1" && pwd)
-glob=$2
-shift 2
+dist=$(cd "$1" && pwd)
 source=$(cd "$(dirname "$0")/.." && pwd)
 again=$(mktemp -d "${TMPDIR:-/tmp}/moltravytext-again.XXXXXX")
 trap 'rm -rf "$again"' EXIT
-(unset SOURCE_DATE_EPOCH
-    cmake -S "$source" -B "$again" -DCMAKE_BUILD_TYPE=Release \
-        -DMOLTRAVYTEXT_TESTS=OFF "$@" &&
-        cmake --build "$again" -j "$(nproc)" &&
-        cmake --build "$again" --target package) >"$again.log" 2>&1 || {
+(cd "$source" && git ls-files -z --cached --others --exclude-standard |
+    xargs -0 cp --parents -t "$again")
+cp -r "$source/.git" "$again/.git"
+(unset SOURCE_DATE_EPOCH; "$again/scripts/release") >"$again.log" 2>&1 || {
     cat "$again.log"
     rm -f "$again.log"
     echo "reproducible: the second build failed"
     exit 1
 }
 rm -f "$again.log"
-first=$(ls "$build"/$glob)
-second=$(ls "$again"/$glob)
-cmp "$first" "$second" || {
-    echo "reproducible: $(basename "$first") differs between two builds"
+count=0
+for first in "$dist"/*; do
+    name=$(basename "$first")
+    cmp "$first" "$again/dist/$name" || {
+        echo "reproducible: $name differs between two builds"
+        exit 1
+    }
+    count=$((count + 1))
+done
+[ "$count" -eq "$(ls "$again/dist" | wc -l)" ] || {
+    echo "reproducible: the two builds made different files"
     exit 1
 }
-echo "reproducible: $(basename "$first") is the same bytes from two build folders"
+echo "reproducible: all $count files of dist/ are the same bytes from two folders"

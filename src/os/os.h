@@ -83,7 +83,8 @@ int oswritereplace(const void *data, size_t size);
 int osfinishreplace(int errnum, int *replaced);
 
 // oserrortext: the text for an errno value these functions return, the same
-// on every system: "Is a directory", "No space left on device".
+// on every system and C library: glibc's words ("Is a directory", "No space
+// left on device", "Input/output error"), from a table of its own.
 const char *oserrortext(int errnum);
 
 #endif

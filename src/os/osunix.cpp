@@ -25,6 +25,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The longest path the store handles: Linux's PATH_MAX, and more than
+// macOS's 1024.
+static const size_t pathsize = 4096;
+
 #if defined(__linux__) && defined(O_TMPFILE) &&                                \
     !defined(MOLTRAVYTEXT_GENERICPOSIX)
 #define OSUNNAMED 1
@@ -92,9 +96,10 @@ int osreadfile(const char *filename, size_t limit, unsigned char **data,
 // the name is written here before the file gets it. Naming, renaming and
 // removing run with these signals blocked, so that the handler always knows
 // whether the name exists.
-static char temppath[4096];
+static const int cleanupsignalcount = 3;
+static const int cleanupsignals[cleanupsignalcount] = {SIGINT, SIGTERM, SIGHUP};
+static char temppath[pathsize];
 static volatile sig_atomic_t temppathexists;
-static const int cleanupsignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
 static void removetempandreraise(int sig) {
     if (temppathexists)
@@ -108,22 +113,22 @@ static void removetempandreraise(int sig) {
 // catchsignals: installs the handler for the three signals, except where
 // the signal is ignored (a run started in the background keeps ignoring
 // SIGINT). The earlier actions go to old, for releasesignals.
-static void catchsignals(struct sigaction old[3]) {
+static void catchsignals(struct sigaction old[cleanupsignalcount]) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = removetempandreraise;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < cleanupsignalcount; i++)
         sigaddset(&action.sa_mask, cleanupsignals[i]);
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i < cleanupsignalcount; i++) {
         sigaction(cleanupsignals[i], NULL, &old[i]);
         if (old[i].sa_handler != SIG_IGN)
             sigaction(cleanupsignals[i], &action, NULL);
     }
 }
 
-static void releasesignals(const struct sigaction old[3]) {
-    for (int i = 0; i < 3; i++)
+static void releasesignals(const struct sigaction old[cleanupsignalcount]) {
+    for (int i = 0; i < cleanupsignalcount; i++)
         sigaction(cleanupsignals[i], &old[i], NULL);
 }
 
@@ -133,7 +138,7 @@ static void releasesignals(const struct sigaction old[3]) {
 static void blocksignals(sigset_t *previous) {
     sigset_t set;
     sigemptyset(&set);
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < cleanupsignalcount; i++)
         sigaddset(&set, cleanupsignals[i]);
     sigprocmask(SIG_BLOCK, &set, previous);
 }
@@ -158,7 +163,7 @@ static int resolvepicture(const char *filename, char *path, size_t size) {
             return 0; // a missing file or any other error shows later
         if (depth == 40)
             return ELOOP;
-        char link[4096];
+        char link[pathsize];
         ssize_t n = readlink(path, link, sizeof link - 1);
         if (n < 0)
             return errno;
@@ -280,11 +285,11 @@ static int syncfile(int fd, int dataonly) {
 
 // The replacement under way: the picture's real path, its folder, the new
 // file, and the signal actions to restore.
-static char picturepath[4096];
+static char picturepath[pathsize];
 static int folderfd = -1;
 static int filefd = -1;
 static int unnamed;
-static struct sigaction oldactions[3];
+static struct sigaction oldactions[cleanupsignalcount];
 
 int osbeginreplace(const char *filename) {
     int errnum = resolvepicture(filename, picturepath, sizeof picturepath);
@@ -293,7 +298,7 @@ int osbeginreplace(const char *filename) {
     // Room for the temporary name's ".XXXXXX".
     if (strlen(picturepath) + 8 > sizeof temppath)
         return ENAMETOOLONG;
-    char folder[4096];
+    char folder[pathsize];
     const char *slash = strrchr(picturepath, '/');
     if (slash == NULL) {
         strcpy(folder, ".");
@@ -366,10 +371,6 @@ int osfinishreplace(int errnum, int *replaced) {
     releasesignals(oldactions);
     close(folderfd);
     return errnum;
-}
-
-const char *oserrortext(int errnum) {
-    return strerror(errnum);
 }
 
 #endif

@@ -23,8 +23,8 @@
 // Names are taken as UTF-8 and used through the wide-character calls, so
 // that any folder a user has works, at any depth: a path of MAX_PATH or
 // more is given in its long form (wintext.h). Errors are turned into the
-// errno values the Linux build reports, and oserrortext gives them Linux's
-// words.
+// errno values the Linux build reports, and oserrortext (errortext.cpp)
+// gives them Linux's words.
 #if defined(_WIN32)
 
 #include "os.h"
@@ -178,41 +178,6 @@ static int errnofrom(DWORD code) {
         return EFBIG;
     default:
         return EIO;
-    }
-}
-
-const char *oserrortext(int errnum) {
-    // The C runtime's own words differ from Linux's for some ("Filename too
-    // long", "Not enough space"); a user reads the same on both.
-    switch (errnum) {
-    case EPERM:
-        return "Operation not permitted";
-    case ENOENT:
-        return "No such file or directory";
-    case EIO:
-        return "Input/output error";
-    case ENOMEM:
-        return "Cannot allocate memory";
-    case EACCES:
-        return "Permission denied";
-    case EEXIST:
-        return "File exists";
-    case ENOTDIR:
-        return "Not a directory";
-    case EISDIR:
-        return "Is a directory";
-    case EINVAL:
-        return "Invalid argument";
-    case EFBIG:
-        return "File too large";
-    case ENOSPC:
-        return "No space left on device";
-    case EROFS:
-        return "Read-only file system";
-    case ENAMETOOLONG:
-        return "File name too long";
-    default:
-        return strerror(errnum);
     }
 }
 

@@ -1,0 +1,60 @@
+# Builds moltravytext with zig 0.11's clang, for a target this machine has
+# no compiler of its own for:
+# - macOS (x86_64-macos, aarch64-macos): zig brings macOS's headers and
+#   libSystem stubs (Debian has no macOS SDK). Nothing here can run it: it
+#   shows that the program builds as a Mac would build it.
+# - any Linux (x86_64-linux-musl, aarch64-linux-musl): static programs on
+#   musl, which need no library of the machine they run on, not even its
+#   glibc. An aarch64 one runs here under qemu-user.
+#
+#   cmake -S . -B build-zig -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
+#       -DZIG=/path/to/zig -DZIGTARGET=aarch64-linux-musl
+#   cmake --build build-zig --target moltravytext
+#
+# scripts/test and scripts/release install zig from the npm registry,
+# pinned by cmake/zig/package-lock.json.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG ZIGTARGET)
+if(ZIGTARGET MATCHES "macos")
+  set(CMAKE_SYSTEM_NAME Darwin)
+else()
+  set(CMAKE_SYSTEM_NAME Linux)
+endif()
+if(ZIGTARGET MATCHES "^aarch64" AND CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+  set(CMAKE_SYSTEM_PROCESSOR arm64)
+elseif(ZIGTARGET MATCHES "^aarch64")
+  set(CMAKE_SYSTEM_PROCESSOR aarch64)
+else()
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+endif()
+set(CMAKE_CXX_COMPILER ${ZIG})
+set(CMAKE_CXX_COMPILER_ARG1 "c++ -target ${ZIGTARGET}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# zig builds its C and C++ libraries from source the first time it links,
+# once for each kind of program (two minutes a target and kind). CMake's
+# own first program, which would only tell it the compiler zig's version
+# already tells, is skipped, and its checks link as the project does,
+# optimised and, for Linux, static, so that zig builds them only once.
+set(CMAKE_CXX_COMPILER_ID_RUN TRUE)
+set(CMAKE_CXX_COMPILER_ID Clang)
+set(CMAKE_CXX_COMPILER_VERSION 16.0.6)
+set(CMAKE_CXX_STANDARD_COMPUTED_DEFAULT 17)
+set(CMAKE_CXX_EXTENSIONS_COMPUTED_DEFAULT ON)
+set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
+# stb is headers only, the same for every system.
+set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")
+# zig's linker takes no -v, so CMake cannot learn the pointer size from it;
+# the one thing here that asks is the library folder's default.
+set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries")
+if(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+  set(CMAKE_OSX_SYSROOT "" CACHE PATH "zig brings its own")
+else()
+  # Static, and stripped as it is linked: the binutils here strip only
+  # this machine's own programs.
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s")
+  if(NOT CMAKE_HOST_SYSTEM_PROCESSOR STREQUAL CMAKE_SYSTEM_PROCESSOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-${CMAKE_SYSTEM_PROCESSOR})
+  endif()
+endif()

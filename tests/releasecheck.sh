@@ -1,0 +1,142 @@
+#!/bin/sh
+# Checks every release scripts/release wrote into DIST, as a user of each
+# would meet it, against the Linux build in LINUXBUILD: each is installed
+# or unpacked into a temporary folder and its program run there on its own
+# glyphs (under qemu-user for ARM), and its report, exit status and picture
+# must be the same bytes as the Linux build's.
+# - Debian packages: lintian clean, the Architecture their name says, the
+#   Depends dpkg-shlibdeps found, owners and modes as Debian expects;
+# - RPMs: rpmlint clean but for the signature (with packaging/rpmlint.toml,
+#   which says where Debian's defaults are not Fedora's), installed with
+#   rpm --root, requiring a glibc;
+# - the static tarballs: one folder, laid out like the zip, a static program,
+#   a README that opens with Linux's first steps;
+# - the zip's README opens with Windows' (tests/wincheck.sh runs its
+#   program);
+# - SHA256SUMS: every other file, and right.
+# Usage: releasecheck.sh DIST LINUXBUILD
+set -eu
+dist=$(cd "$1" && pwd)
+linux=$(cd "$2" && pwd)
+source=$(cd "$(dirname "$0")/.." && pwd)
+version=$(sed -n 's/^project(moltravytext VERSION \([0-9.]*\).*/\1/p' \
+    "$source/CMakeLists.txt")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "release: $*"
+    exit 1
+}
+message='Is it here? Yes, from the release!'
+mkdir "$work/linux"
+cp "$linux"/glyphs/*.bmp "$work/linux/"
+(cd "$work/linux" && echo "$message" | "$linux/moltravytext" >out)
+
+# runs NAME FOLDER EMULATOR PROGRAM: runs PROGRAM in FOLDER, which holds
+# its glyphs, and compares what it does with the Linux build's.
+runs() {
+    (cd "$2" && echo "$message" | $3 "$4" >out) || fail "$1: the program failed"
+    cmp -s "$2/out" "$work/linux/out" || fail "$1: the report differs"
+    cmp -s "$2/moltravytext.bmp" "$work/linux/moltravytext.bmp" ||
+        fail "$1: the picture differs"
+}
+
+emulator() {
+    case $1 in
+    *arm64* | *aarch64*) echo /usr/bin/qemu-aarch64 ;;
+    *armhf*) echo /usr/bin/qemu-arm ;;
+    esac
+}
+
+for arch in amd64 arm64 armhf; do
+    deb=$dist/moltravytext_${version}_$arch.deb
+    name=$(basename "$deb")
+    [ -f "$deb" ] || fail "no $name"
+    lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || {
+        lintian "$deb"
+        fail "$name: lintian errors or warnings"
+    }
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
+        fail "$name: Architecture is not $arch"
+    dpkg-deb -f "$deb" Depends | grep -q '^libc6 (>= 2\.[0-9]*)' ||
+        fail "$name: Depends names no libc6 version"
+    # Modes and owners as Debian expects: root's, 0755 folders and
+    # programs, 0644 for everything else.
+    dpkg-deb -c "$deb" | awk '$2 != "root/root" ||
+        ($1 ~ /^d/ && $1 != "drwxr-xr-x") ||
+        ($1 ~ /^-/ && $6 ~ /^\.\/usr\/bin\// && $1 != "-rwxr-xr-x") ||
+        ($1 ~ /^-/ && $6 !~ /^\.\/usr\/bin\// && $1 != "-rw-r--r--")' |
+        grep . && fail "$name: a file or folder with the wrong owner or mode"
+    dpkg-deb -x "$deb" "$work/$arch"
+    [ "$(ls "$work/$arch/usr/share/moltravytext/glyphs" | wc -l)" -eq 29 ] ||
+        fail "$name: not 29 glyph files"
+    gzip -t "$work/$arch/usr/share/man/man1/moltravytext.1.gz" ||
+        fail "$name: the manual page is not gzip data"
+    file "$work/$arch/usr/bin/moltravytext" | grep -q stripped ||
+        fail "$name: the program is not stripped"
+    mkdir "$work/$arch-run"
+    cp "$work/$arch"/usr/share/moltravytext/glyphs/*.bmp "$work/$arch-run/"
+    runs "$name" "$work/$arch-run" "$(emulator "$arch")" \
+        "$work/$arch/usr/bin/moltravytext"
+    echo "release: $name: lintian clean, $(dpkg-deb -f "$deb" Depends); runs"
+done
+
+for arch in x86_64 aarch64; do
+    rpm=$dist/moltravytext-$version-1.$arch.rpm
+    name=$(basename "$rpm")
+    [ -f "$rpm" ] || fail "no $name"
+    lint=$(rpmlint -c "$source/packaging/rpmlint.toml" "$rpm" 2>&1 |
+        grep -E '^moltravytext[^:]*: [EW]:' | grep -v ': E: no-signature$' || true)
+    [ -z "$lint" ] || fail "$name: rpmlint: $lint"
+    rpm -qp --requires "$rpm" 2>/dev/null | grep -q '^libc\.so\.6(GLIBC_2\.' ||
+        fail "$name: requires no glibc"
+    # Installed into an empty root: nothing there provides its glibc.
+    rpm --root "$work/rpm-$arch" --ignorearch --nodeps -i "$rpm" 2>/dev/null ||
+        fail "$name: rpm does not install it"
+    mkdir "$work/rpm-$arch-run"
+    cp "$work/rpm-$arch"/usr/share/moltravytext/glyphs/*.bmp \
+        "$work/rpm-$arch-run/"
+    runs "$name" "$work/rpm-$arch-run" "$(emulator "$arch")" \
+        "$work/rpm-$arch/usr/bin/moltravytext"
+    echo "release: $name: rpmlint clean but for the signature; installs, runs"
+done
+
+for arch in x86_64 aarch64; do
+    folder=moltravytext-$version-linux-$arch
+    tarball=$dist/$folder.tar.gz
+    [ -f "$tarball" ] || fail "no $folder.tar.gz"
+    # One folder, owned by root, holding the program, the glyphs, the
+    # README, the licence and the manual page, and nothing else.
+    tar -tvzf "$tarball" | awk '$2 != "0/0"' | grep . &&
+        fail "$folder.tar.gz: a file not owned by root"
+    mkdir "$work/$arch-tar"
+    tar -xzf "$tarball" -C "$work/$arch-tar"
+    [ "$(ls "$work/$arch-tar")" = "$folder" ] || fail "not one folder $folder"
+    root=$work/$arch-tar/$folder
+    [ "$(ls "$root" | wc -l)" -eq 33 ] && [ "$(ls "$root"/*.bmp | wc -l)" -eq 29 ] ||
+        fail "$folder: not the program, 29 glyphs, README, LICENSE and manual"
+    file "$root/moltravytext" | grep -q 'statically linked' ||
+        fail "$folder: the program is not static"
+    head -n 1 "$root/README.txt" | grep -q '^moltravytext for Linux: first steps$' ||
+        fail "$folder: the README does not open with Linux's first steps"
+    [ -s "$root/LICENSE.txt" ] && [ -s "$root/moltravytext.1" ] ||
+        fail "$folder: no LICENSE.txt or moltravytext.1"
+    runs "$folder.tar.gz" "$root" "$(emulator "$arch")" ./moltravytext
+    echo "release: $folder.tar.gz: static; runs in its own folder"
+done
+
+zip=$dist/moltravytext-$version-win64.zip
+[ -f "$zip" ] || fail "no $(basename "$zip")"
+/usr/bin/python3 -c 'import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+name = [n for n in z.namelist() if n.endswith("/README.txt")][0]
+sys.exit(not z.read(name).startswith(b"moltravytext for Windows: first steps"))' \
+    "$zip" || fail "the zip's README does not open with Windows' first steps"
+
+# The checksums: of every other file, each right.
+(cd "$dist" && ls | grep -v '^SHA256SUMS$') >"$work/files"
+awk '{ print $2 }' "$dist/SHA256SUMS" | sort >"$work/summed"
+sort "$work/files" | cmp -s - "$work/summed" ||
+    fail "SHA256SUMS does not list every file"
+(cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS is wrong"
+echo "release: SHA256SUMS lists and checks all $(wc -l <"$work/files") files"
