@@ -330,12 +330,12 @@ std::string pngimagedata(const std::string &file) {
 // varied: n bytes on which a compressor uses every length (3 to 258) and
 // distance (1 to 32768) code: stretches of noise, each followed by copies
 // of earlier bytes, their lengths and distances swept across both ranges.
-std::string varied(size_t n, uint32_t seed) {
+std::string varied(size_t n, uint32_t state) {
     std::string data;
     for (int step = 0; data.size() < n; step++) {
         for (int k = 0; k < 40; k++) {
-            seed = seed * 1664525u + 1013904223u;
-            data += (char)(seed >> 24);
+            state = state * 1664525u + 1013904223u;
+            data += (char)(state >> 24);
         }
         size_t length = 3 + (size_t)step * 37 % 256;
         size_t distance = 1 + (size_t)step * step * 97 % 32768;
