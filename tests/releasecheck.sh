@@ -8,7 +8,7 @@
 #   Depends dpkg-shlibdeps found, owners and modes as Debian expects;
 # - RPMs: rpmlint clean but for the signature (with packaging/rpmlint.toml,
 #   which says where Debian's defaults are not Fedora's), installed with
-#   rpm --root, requiring a glibc;
+#   rpm --root, requiring a glibc, the licence marked %license;
 # - the static tarballs: one folder, laid out like the zip, a static program,
 #   a README that opens with Linux's first steps;
 # - the zip's README opens with Windows' (tests/wincheck.sh runs its
@@ -90,6 +90,9 @@ for arch in x86_64 aarch64; do
     [ -z "$lint" ] || fail "$name: rpmlint: $lint"
     rpm -qp --requires "$rpm" 2>/dev/null | grep -q '^libc\.so\.6(GLIBC_2\.' ||
         fail "$name: requires no glibc"
+    [ "$(rpm -qp --licensefiles "$rpm" 2>/dev/null)" = \
+        /usr/share/licenses/moltravytext/LICENSE ] ||
+        fail "$name: the licence is not %license in /usr/share/licenses"
     # Installed into an empty root: nothing there provides its glibc.
     rpm --root "$work/rpm-$arch" --ignorearch --nodeps -i "$rpm" 2>/dev/null ||
         fail "$name: rpm does not install it"
