@@ -17,7 +17,9 @@ import makeglyphs  # noqa: E402  (the corpus's PNG and chunk writers)
 
 LIMIT = makeglyphs.FILELIMIT
 # The most blocks with codes of their own the program reads in a PNG.
-MAXBLOCKS = 4096
+MAXBLOCKS = 1024
+# The image data a 50 by 50 grey picture needs: each row and its filter byte.
+PICTURE = 50 * 51
 RAW = b"".join(b"\0" + bytes(row) for row in makeglyphs.GREY)
 ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
 
@@ -130,11 +132,13 @@ def blocks(kind, count):
     return png(b"\x78\x01" + bits.bytes() + struct.pack(">I", zlib.adler32(RAW)))
 
 
-def flood(length):
-    """One block of as many literal zeros as fit the size limit or the
-    decoder's output, each with a code of the given length: a black glyph
-    followed by data the decoder inflates and then ignores."""
-    count = min((LIMIT - 200) * 8 // length, 652800)
+def flood(length, count=None):
+    """One block of count literal zeros (by default as many as fit the size
+    limit or the decoder's output), each with a code of the given length: a
+    black glyph, followed, past PICTURE bytes, by data the decoder would
+    inflate and then ignore."""
+    if count is None:
+        count = min((LIMIT - 200) * 8 // length, 652800)
     bits = Bits()
     bits.dynamic(1, length)
     bits.bits += [0] * (count * length)
@@ -185,11 +189,15 @@ HOSTILE = [
      % MAXBLOCKS, blocks("dynamic", MAXBLOCKS)),
     ("full dynamic blocks", "%d empty deflate blocks that code every "
      "literal and distance" % MAXBLOCKS, blocks("full", MAXBLOCKS)),
-    ("literal flood, 3-bit codes", "652,800 literals (as many as the "
-     "decoder's 1 MiB blocks take) from 245 KB", flood(3)),
-    ("literal flood, 6-bit codes", "349,000 literals", flood(6)),
-    ("literal flood, 12-bit codes", "174,000 literals with long codes",
-     flood(12)),
+    ("full dynamic blocks, one too many", "%d such blocks: refused"
+     % (MAXBLOCKS + 1), blocks("full", MAXBLOCKS + 1)),
+    ("literal flood to the picture's size", "%d literals with 15-bit codes, "
+     "as many as the picture needs" % PICTURE, flood(15, PICTURE)),
+    ("literal flood, 3-bit codes", "652,800 literals from 245 KB, the "
+     "picture's then more: refused", flood(3)),
+    ("literal flood, 6-bit codes", "349,000 literals: refused", flood(6)),
+    ("literal flood, 12-bit codes", "174,000 literals with long codes: "
+     "refused", flood(12)),
     ("too many blocks", "one block more than is read: refused",
      blocks("fixed", MAXBLOCKS + 1)),
     ("fixed blocks filling the file", "207,000 empty fixed-code blocks (9 s "

@@ -23,6 +23,7 @@
 #include "glyphs/byteorder.h"
 #include "glyphs/glyphcheck.h"
 #include "glyphs/glyphs.h"
+#include "glyphs/inflatewalk.h"
 #include "glyphs/stbimage.h"
 #include "helpers.h"
 
@@ -35,6 +36,67 @@ TEST(Glyphs, NamesAndCharactersInLoadingOrder) {
     for (int i = 0; i < glyphcount; i++)
         symbols += glyphcharacter(i);
     EXPECT_EQ(symbols, "abcdefghijklmnopqrstuvwxyz .?");
+}
+
+// A small run-length BMP: width by height, RLE4 when nibbles, else RLE8,
+// with a palette of 16 entries and the given runs as its pixel data.
+bytes rlefile(int width, int height, bool nibbles, const bytes &runs) {
+    const uint32_t start = 14 + 40 + 64;
+    bytes file(start + runs.size(), 0);
+    const uint32_t fields[][2] = {{2, (uint32_t)file.size()},
+                                  {10, start},
+                                  {14, 40},
+                                  {18, (uint32_t)width},
+                                  {22, (uint32_t)height},
+                                  {26, 1 | (nibbles ? 4u : 8u) << 16},
+                                  {30, nibbles ? 2u : 1u},
+                                  {46, 16}};
+    file[0] = 'B';
+    file[1] = 'M';
+    for (const auto &f : fields)
+        for (int k = 0; k < 4; k++)
+            file[f[0] + k] = (unsigned char)(f[1] >> (8 * k));
+    for (size_t i = 0; i < runs.size(); i++)
+        file[start + i] = runs[i];
+    return file;
+}
+
+// bmpbytes: a 50 by 50 BMP with a header of hsz bytes stating bits,
+// compression and colours, the given 32-bit words inside it from its byte
+// 40 on (the masks of a larger header), then after (a 40-byte header's
+// masks, or a palette), gap zero bytes, and rows of the pixel byte.
+bytes bmpbytes(uint32_t hsz, int bits, uint32_t compression, uint32_t colours,
+               const bytes &after, size_t gap, unsigned char pixel,
+               const std::vector<uint32_t> &inside = {}) {
+    size_t offset = 14 + hsz + after.size() + gap;
+    size_t rowbytes = (size_t)(bits * 50 + 31) / 32 * 4;
+    bytes file(14 + hsz, 0);
+    const uint32_t fields[][2] = {{2, (uint32_t)(offset + rowbytes * 50)},
+                                  {10, (uint32_t)offset},
+                                  {14, hsz},
+                                  {18, 50},
+                                  {22, 50},
+                                  {26, 1 | (uint32_t)bits << 16},
+                                  {30, compression},
+                                  {46, colours}};
+    file[0] = 'B';
+    file[1] = 'M';
+    for (const auto &f : fields)
+        putle32(file.data() + f[0], f[1]);
+    for (size_t i = 0; i < inside.size(); i++)
+        putle32(file.data() + 14 + 40 + 4 * i, inside[i]);
+    file.insert(file.end(), after.begin(), after.end());
+    file.insert(file.end(), gap, 0);
+    file.insert(file.end(), rowbytes * 50, pixel);
+    return file;
+}
+
+// words: 32-bit words as little-endian bytes.
+bytes words(const std::vector<uint32_t> &values) {
+    bytes out(4 * values.size());
+    for (size_t i = 0; i < values.size(); i++)
+        putle32(out.data() + 4 * i, values[i]);
+    return out;
 }
 
 TEST(Glyphs, LoadChecksSizeAndContent) {
@@ -59,26 +121,87 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
 #endif
     writefile(dir + "/huge.bmp", whole);
     std::filesystem::resize_file(dir + "/huge.bmp", (256 << 10) + 1);
-    const struct {
-        const char *file;
+    struct loadcase {
+        std::string file;
         int result;
         int width;
         int height;
-    } cases[] = {
-        {"good.bmp", glyphloaded, 50, 50},
-        {"wide.bmp", glyphwrongsize, 60, 50},
-        {"small.bmp", glyphwrongsize, 49, 49},
-        {"truncated.bmp", glyphunreadable, 0, 0},
-        {"headeronly.bmp", glyphunreadable, 0, 0},
-        {"text.bmp", glyphunreadable, 0, 0},
-        {"empty.bmp", glyphunreadable, 0, 0},
-        {"folder.bmp", glyphunreadable, 0, 0},
-#ifndef _WIN32
-        {"fifo.bmp", glyphunreadable, 0, 0},
-#endif
-        {"huge.bmp", glyphunreadable, 0, 0},
-        {"missing.bmp", glyphunreadable, 0, 0},
+        int shade; // every pixel's grey when loaded; -1: testglyph(5)
     };
+    std::vector<loadcase> cases = {
+        {"good.bmp", glyphloaded, 50, 50, -1},
+        {"wide.bmp", glyphwrongsize, 60, 50, 0},
+        {"small.bmp", glyphwrongsize, 49, 49, 0},
+        {"truncated.bmp", glyphunreadable, 0, 0, 0},
+        {"headeronly.bmp", glyphunreadable, 0, 0, 0},
+        {"text.bmp", glyphunreadable, 0, 0, 0},
+        {"empty.bmp", glyphunreadable, 0, 0, 0},
+        {"folder.bmp", glyphunreadable, 0, 0, 0},
+#ifndef _WIN32
+        {"fifo.bmp", glyphunreadable, 0, 0, 0},
+#endif
+        {"huge.bmp", glyphunreadable, 0, 0, 0},
+        {"missing.bmp", glyphunreadable, 0, 0, 0},
+    };
+    // Files that lie about themselves. Each is written, and refused but for
+    // those whose shade is given.
+    auto add = [&](const std::string &name, const bytes &file, int result,
+                   int shade = 0) {
+        writefile(dir + "/" + name, std::string(file.begin(), file.end()));
+        cases.push_back({name, result, 50, 50, shade});
+    };
+    // A compression code past 3, at every header size: a code of 2^31 or
+    // more was once taken as negative, and as uncompressed.
+    for (uint32_t hsz : {40, 52, 56, 64, 108, 124})
+        for (uint32_t code : {4u, 5u, 0x7fffffffu, 0x80000000u, 0xffffffffu})
+            add("compression-" + std::to_string(code) + "-" +
+                    std::to_string(hsz) + ".bmp",
+                bmpbytes(hsz, 24, code, 0, {}, 0, 0x80), glyphunreadable);
+    // Two colours, white then black: a pixel may name entry 1, never 5,
+    // whether or not bytes lie between the palette and the pixels.
+    bytes twocolours = {255, 255, 255, 0, 0, 0, 0, 0};
+    for (size_t gap : {0, 100}) {
+        std::string g = std::to_string(gap);
+        add("colours-2-index-1-gap-" + g + ".bmp",
+            bmpbytes(40, 8, 0, 2, twocolours, gap, 1), glyphloaded, 0);
+        add("colours-2-index-5-gap-" + g + ".bmp",
+            bmpbytes(40, 8, 0, 2, twocolours, gap, 5), glyphunreadable);
+    }
+    // Bit-field masks, after a 40-byte header or inside a 56-byte one, with
+    // and without a gap: 5-6-5 reads (every pixel 0, black); a zero colour,
+    // equal or overlapping masks, or a mask in two runs does not.
+    const struct {
+        const char *kind;
+        std::vector<uint32_t> masks;
+        int result;
+    } maskcases[] = {
+        {"565", {0xf800, 0x7e0, 0x1f}, glyphloaded},
+        {"zero-red", {0, 0x7e0, 0x1f}, glyphunreadable},
+        {"equal", {0x7c00, 0x7c00, 0x7c00}, glyphunreadable},
+        {"overlapping", {0xfc00, 0x7e0, 0x1f}, glyphunreadable},
+        {"two-runs", {0xf001, 0x7e0, 0x1e}, glyphunreadable},
+        {"alpha-overlapping", {0xf800, 0x7e0, 0x1f, 0x8000}, glyphunreadable},
+    };
+    for (const auto &m : maskcases)
+        for (size_t gap : {0, 2}) {
+            std::string name =
+                std::string("masks-") + m.kind + "-gap-" + std::to_string(gap);
+            if (m.masks.size() == 3)
+                add(name + "-40.bmp",
+                    bmpbytes(40, 16, 3, 0, words(m.masks), gap, 0), m.result);
+            add(name + "-56.bmp", bmpbytes(56, 16, 3, 0, {}, gap, 0, m.masks),
+                m.result);
+        }
+    // Run-length glyphs of another size get the size line, as uncompressed
+    // ones do, even one that would unpack past what is ever unpacked.
+    for (int nibbles : {0, 1}) {
+        int width = nibbles ? 60 : 1100;
+        int height = nibbles ? 50 : 1000;
+        std::string name = nibbles ? "rle4-60x50.bmp" : "rle8-1100x1000.bmp";
+        add(name, rlefile(width, height, nibbles, {0, 1}), glyphwrongsize);
+        cases.back().width = width;
+        cases.back().height = height;
+    }
     for (const auto &c : cases) {
         unsigned char *glyph = nullptr;
         int channels = -1, width = -1, height = -1;
@@ -86,10 +209,14 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
         int result =
             loadglyph(path.c_str(), &glyph, &channels, &width, &height);
         EXPECT_EQ(result, c.result) << c.file;
+        if (c.file == "good.bmp") {
+            EXPECT_EQ(channels, 3);
+        }
         if (c.result == glyphloaded) {
             ASSERT_NE(glyph, nullptr);
-            EXPECT_EQ(bytes(glyph, glyph + 2500), grey);
-            EXPECT_EQ(channels, 3);
+            EXPECT_EQ(bytes(glyph, glyph + 2500),
+                      c.shade < 0 ? grey : bytes(2500, c.shade))
+                << c.file;
             releaseglyph(glyph);
         } else {
             EXPECT_EQ(glyph, nullptr) << c.file;
@@ -180,27 +307,6 @@ TEST(Glyphs, EveryBmpAndPngLayoutAndNothingElse) {
     }
     EXPECT_GE(valid, 43);
     EXPECT_GE(refused, 29);
-}
-
-// A small run-length BMP: width by height, RLE4 when nibbles, else RLE8,
-// with a palette of 16 entries and the given runs as its pixel data.
-bytes rlefile(int width, int height, bool nibbles, const bytes &runs) {
-    bytes file(14 + 40 + 64, 0);
-    const uint32_t fields[][2] = {{2, (uint32_t)(file.size() + runs.size())},
-                                  {10, (uint32_t)file.size()},
-                                  {14, 40},
-                                  {18, (uint32_t)width},
-                                  {22, (uint32_t)height},
-                                  {26, 1 | (nibbles ? 4u : 8u) << 16},
-                                  {30, nibbles ? 2u : 1u},
-                                  {46, 16}};
-    file[0] = 'B';
-    file[1] = 'M';
-    for (const auto &f : fields)
-        for (int k = 0; k < 4; k++)
-            file[f[0] + k] = (unsigned char)(f[1] >> (8 * k));
-    file.insert(file.end(), runs.begin(), runs.end());
-    return file;
 }
 
 TEST(BmpRewrite, RunLengthCodes) {
@@ -533,11 +639,20 @@ TEST(Inflate, WalkerCountsWhatTheLibraryInflates) {
             s.data.data(), (int)s.data.size(), 16384, &length, 1);
         free(inflated);
         int64_t library = inflated != nullptr ? length : -1;
-        int64_t walked = inflatedsize((const unsigned char *)s.data.data(),
-                                      s.data.size(), 1);
+        const unsigned char *data = (const unsigned char *)s.data.data();
+        int64_t walked =
+            inflatedsize(data, s.data.size(), 1, decoderblocklimit);
         EXPECT_EQ(walked, s.want == -2 ? library : s.want) << s.name;
         if (s.want >= 0) {
             EXPECT_EQ(library, s.want) << s.name;
+        }
+        // Bounded at what it inflates to, a stream is read; a byte less,
+        // refused.
+        if (walked > 0) {
+            EXPECT_EQ(inflatedsize(data, s.data.size(), 1, walked), walked)
+                << s.name;
+            EXPECT_EQ(inflatedsize(data, s.data.size(), 1, walked - 1), -1)
+                << s.name;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bmpinfo.h"
 #include "byteorder.h"
 #include "glyphcheck.h"
 
@@ -13,84 +14,6 @@ static const int64_t fileheadersize = 14;
 static const int64_t plainheadersize = 40;
 static const int64_t maskheadersize = 108;
 static const int64_t maxside = 1 << 24;
-
-// What the rewrite needs to know of a BMP, read from its headers.
-struct bmpinfo {
-    int64_t offset;     // where the file says its pixels start
-    int64_t headersize; // 12 (OS/2), 40, 52, 56, 64 (OS/2), 108 or 124
-    int64_t width;
-    int64_t height;   // negative when the rows are stored top first
-    int bits;         // 1, 4, 8, 16, 24 or 32 a pixel
-    int compression;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
-    uint32_t mask[4]; // red, green, blue and alpha, with bit fields
-    int64_t palette;  // where the palette starts
-    int64_t entries;  // palette entries read
-    int64_t start;    // where the pixels start when nothing lies between
-};
-
-// readbmpinfo: *bmp from the headers of data. Returns 1 for a BMP of a kind
-// that is read, 0 for a file that is no BMP, -1 for a BMP that is not read.
-static int readbmpinfo(const unsigned char *data, size_t size, bmpinfo *bmp) {
-    if (size < 18 || data[0] != 'B' || data[1] != 'M')
-        return 0;
-    memset(bmp, 0, sizeof *bmp);
-    bmp->offset = le32(data + 10);
-    int64_t hsz = le32(data + 14);
-    bmp->headersize = hsz;
-    if (hsz != 12 && hsz != 40 && hsz != 52 && hsz != 56 && hsz != 64 &&
-        hsz != 108 && hsz != 124)
-        return -1;
-    if ((int64_t)size < fileheadersize + hsz)
-        return -1;
-    int planes;
-    if (hsz == 12) {
-        bmp->width = le16(data + 18);
-        bmp->height = le16(data + 20);
-        planes = (int)le16(data + 22);
-        bmp->bits = (int)le16(data + 24);
-    } else {
-        bmp->width = (int32_t)le32(data + 18);
-        bmp->height = (int32_t)le32(data + 22);
-        planes = (int)le16(data + 26);
-        bmp->bits = (int)le16(data + 28);
-        bmp->compression = (int)le32(data + 30);
-    }
-    int bits = bmp->bits;
-    int compression = bmp->compression;
-    if (planes != 1 || (bits != 1 && bits != 4 && bits != 8 && bits != 16 &&
-                        bits != 24 && bits != 32))
-        return -1;
-    // OS/2's 64-byte header numbers compressions as Windows does up to
-    // RLE4; its 3 and 4 are Huffman codes and 24-bit runs.
-    if ((compression == 1 && bits != 8) || (compression == 2 && bits != 4) ||
-        (compression == 3 && ((bits != 16 && bits != 32) || hsz == 64)) ||
-        compression > 3)
-        return -1;
-    bmp->start = fileheadersize + hsz;
-    if (compression == 3) {
-        // The masks follow a 40-byte header; larger ones hold them.
-        const unsigned char *masks = data + fileheadersize + 40;
-        if (hsz == 40) {
-            if ((int64_t)size < bmp->start + 12)
-                return -1;
-            bmp->start += 12;
-        }
-        for (int i = 0; i < (hsz == 40 || hsz == 52 ? 3 : 4); i++)
-            bmp->mask[i] = le32(masks + 4 * i);
-    }
-    bmp->palette = bmp->start;
-    if (bits <= 8) {
-        // As many entries as lie before the pixels, up to all the indices
-        // can name: an index past them is refused later.
-        int64_t entrysize = hsz == 12 ? 3 : 4;
-        int64_t room = bmp->offset - bmp->start;
-        bmp->entries = room > 0 ? room / entrysize : 0;
-        if (bmp->entries > (int64_t)1 << bits)
-            bmp->entries = (int64_t)1 << bits;
-        bmp->start += bmp->entries * entrysize;
-    }
-    return 1;
-}
 
 // unpackruns: the run-length pixels from data + at into rows of out (rows
 // of rowbytes bytes, one palette index a byte, all 0 to start with), RLE4
@@ -167,7 +90,7 @@ int rewritebmp(unsigned char **data, size_t *size) {
     // Refused: pixels that start inside the header or palette, a palette
     // the file does not hold whole, a size the library never reads.
     int64_t rows = bmp.height < 0 ? -bmp.height : bmp.height;
-    int64_t entrysize = hsz == 12 ? 3 : 4;
+    int64_t entrysize = bmp.entrysize;
     if (bmp.offset < bmp.start ||
         bmp.palette + entrysize * bmp.entries > (int64_t)*size ||
         bmp.width <= 0 || bmp.width > maxside || rows == 0 || rows > maxside)

@@ -13,9 +13,12 @@
 //   GraphicsMagick), whose palette entries are 3 bytes, and OS/2's 64-byte
 //   header;
 // - a 52 or 56-byte header (GIMP without colour space information), whose
-//   bit-field masks lie inside the header;
+//   bit-field masks lie inside the header: the library reads no 52-byte
+//   header, and reads a 56-byte one but looks for its masks after it;
 // - bytes between the header (or the palette) and the pixels: an alignment
-//   gap, a colour table in a 24-bit file, a colour profile.
+//   gap, a colour table in a 24-bit file, a colour profile, or palette
+//   entries past the header's colour count (bmpinfo.h), which the library
+//   would take as colours.
 //
 // The result has a 40-byte header (a 108-byte one, masks inside, for bit
 // fields, so that an alpha mask is kept), the palette in 4-byte entries and
@@ -31,8 +34,8 @@
 
 // rewritebmp: when *data (*size bytes, from malloc) is a BMP of a kind
 // above, replaces it with the rewritten file, a new block from malloc, and
-// frees the old one. Returns 0, or -1 for a BMP that cannot be read: a
-// header or compression of no kind above, a picture of more than
+// frees the old one. Returns 0, or -1 for a BMP that cannot be read: one
+// that readbmpinfo refuses (bmpinfo.h), a picture of more than
 // decoderblocklimit bytes once unpacked, or run-length data with a run past
 // its row or past the picture, or that ends before its end code. The caller
 // owns *data either way.

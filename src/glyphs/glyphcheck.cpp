@@ -4,230 +4,38 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bmpinfo.h"
 #include "byteorder.h"
 #include "glyphs.h"
+#include "inflatewalk.h"
 
-// A deflate stream is read a bit at a time, lowest bit of each byte first.
-// over notes a read past the end: the library would read zeros there, and
-// a glyph from a cut-off stream is no glyph.
-struct bitreader {
-    const unsigned char *data;
-    size_t size;
-    size_t at;
-    uint32_t bits;
-    int count;
-    int over;
-};
-
-// getbits: the next n bits (0 to 16), the first one lowest.
-static unsigned getbits(bitreader *in, int n) {
-    while (in->count < n) {
-        if (in->at == in->size) {
-            in->over = 1;
-            return 0;
+// pngimagesize: the bytes of image data the header (IHDR's 13 bytes)
+// implies, each row with its filter byte, for each of the seven passes when
+// interlaced, as the library counts them; at most decoderblocklimit.
+static int64_t pngimagesize(const unsigned char *ihdr) {
+    static const int xstart[7] = {0, 4, 0, 2, 0, 1, 0};
+    static const int ystart[7] = {0, 0, 4, 0, 2, 0, 1};
+    static const int xstep[7] = {8, 8, 4, 4, 2, 2, 1};
+    static const int ystep[7] = {8, 8, 8, 4, 4, 2, 2};
+    int64_t width = be32(ihdr);
+    int64_t height = be32(ihdr + 4);
+    int64_t depth = ihdr[8];
+    int colour = ihdr[9];
+    int64_t samples = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
+    int passes = ihdr[12] ? 7 : 1;
+    int64_t total = 0;
+    for (int p = 0; p < passes && total <= (int64_t)decoderblocklimit; p++) {
+        int64_t x = width;
+        int64_t y = height;
+        if (passes == 7) {
+            x = (width - xstart[p] + xstep[p] - 1) / xstep[p];
+            y = (height - ystart[p] + ystep[p] - 1) / ystep[p];
         }
-        in->bits |= (uint32_t)in->data[in->at++] << in->count;
-        in->count += 8;
+        if (x > 0 && y > 0)
+            total += ((samples * x * depth + 7) / 8 + 1) * y;
     }
-    unsigned value = in->bits & ((1u << n) - 1);
-    in->bits >>= n;
-    in->count -= n;
-    return value;
-}
-
-// A canonical Huffman code: how many codes there are of each length, and
-// the symbols in the order of their codes.
-struct huffman {
-    short count[16];
-    short symbol[288];
-};
-
-// buildhuffman: the code for n symbols with the given code lengths (0: not
-// used). Returns 0 when the lengths ask for more codes than there are, which
-// the library refuses; a code with room to spare it takes, and so does this.
-static int buildhuffman(huffman *code, const unsigned char *lengths, int n) {
-    memset(code->count, 0, sizeof code->count);
-    for (int i = 0; i < n; i++)
-        code->count[lengths[i]]++;
-    code->count[0] = 0;
-    int left = 1;
-    for (int len = 1; len < 16; len++) {
-        left = 2 * left - code->count[len];
-        if (left < 0)
-            return 0;
-    }
-    short next[16];
-    next[1] = 0;
-    for (int len = 1; len < 15; len++)
-        next[len + 1] = (short)(next[len] + code->count[len]);
-    for (int i = 0; i < n; i++)
-        if (lengths[i] != 0)
-            code->symbol[next[lengths[i]]++] = (short)i;
-    return 1;
-}
-
-// decodesymbol: the next symbol, or -1 for bits that are no code. Codes
-// arrive first bit highest, and of each length they follow on from the
-// shorter ones.
-static int decodesymbol(bitreader *in, const huffman *code) {
-    int value = 0;
-    int first = 0;
-    int index = 0;
-    for (int len = 1; len < 16; len++) {
-        value |= (int)getbits(in, 1);
-        int count = code->count[len];
-        if (value - first < count)
-            return code->symbol[index + value - first];
-        index += count;
-        first = (first + count) << 1;
-        value <<= 1;
-    }
-    return -1;
-}
-
-// Lengths 3 to 258 and distances 1 to 32768: the base of each symbol and
-// the extra bits that follow it.
-static const short lengthbase[29] = {
-    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-static const unsigned char lengthextra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                              1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                              4, 4, 4, 4, 5, 5, 5, 5, 0};
-static const unsigned short distancebase[30] = {
-    1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-static const unsigned char distanceextra[30] = {
-    0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
-// walkblock: the symbols of one compressed block, to its end code, counted
-// onto out, the bytes inflated so far. Returns the new count, or -1 for a
-// code the library refuses, a distance back past the start, or more than
-// decoderblocklimit bytes.
-static int64_t walkblock(bitreader *in, const huffman *literals,
-                         const huffman *distances, int64_t out) {
-    for (;;) {
-        int symbol = decodesymbol(in, literals);
-        if (symbol < 0 || symbol > 285 || in->over)
-            return -1;
-        if (symbol == 256)
-            return out;
-        if (symbol < 256) {
-            out++;
-        } else {
-            symbol -= 257;
-            int length =
-                lengthbase[symbol] + (int)getbits(in, lengthextra[symbol]);
-            int d = decodesymbol(in, distances);
-            if (d < 0 || d > 29)
-                return -1;
-            int64_t distance = distancebase[d] + getbits(in, distanceextra[d]);
-            if (distance > out)
-                return -1;
-            out += length;
-        }
-        if (out > (int64_t)decoderblocklimit)
-            return -1;
-    }
-}
-
-// readcodes: the two codes a dynamic block begins with, themselves coded.
-// Returns 0 when they are malformed.
-static int readcodes(bitreader *in, huffman *literals, huffman *distances) {
-    static const unsigned char order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
-    int nliterals = (int)getbits(in, 5) + 257;
-    int ndistances = (int)getbits(in, 5) + 1;
-    int ncodes = (int)getbits(in, 4) + 4;
-    unsigned char lengths[288 + 32];
-    memset(lengths, 0, sizeof lengths);
-    for (int i = 0; i < ncodes; i++)
-        lengths[order[i]] = (unsigned char)getbits(in, 3);
-    huffman lengthcode;
-    if (!buildhuffman(&lengthcode, lengths, 19))
-        return 0;
-    int total = nliterals + ndistances;
-    for (int n = 0; n < total;) {
-        int symbol = decodesymbol(in, &lengthcode);
-        if (symbol < 0 || in->over)
-            return 0;
-        if (symbol < 16) {
-            lengths[n++] = (unsigned char)symbol;
-            continue;
-        }
-        unsigned char fill = 0;
-        int repeat = 0;
-        if (symbol == 16) {
-            if (n == 0)
-                return 0;
-            fill = lengths[n - 1];
-            repeat = 3 + (int)getbits(in, 2);
-        } else if (symbol == 17) {
-            repeat = 3 + (int)getbits(in, 3);
-        } else {
-            repeat = 11 + (int)getbits(in, 7);
-        }
-        if (n + repeat > total)
-            return 0;
-        memset(lengths + n, fill, (size_t)repeat);
-        n += repeat;
-    }
-    return buildhuffman(literals, lengths, nliterals) &&
-           buildhuffman(distances, lengths + nliterals, ndistances);
-}
-
-int64_t inflatedsize(const unsigned char *data, size_t size, int zlibheader) {
-    bitreader in = {data, size, 0, 0, 0, 0};
-    if (zlibheader) {
-        // The library checks the two header bytes itself.
-        getbits(&in, 16);
-    }
-    int64_t out = 0;
-    int coded = 0;
-    huffman literals;
-    huffman distances;
-    for (;;) {
-        unsigned final = getbits(&in, 1);
-        unsigned type = getbits(&in, 2);
-        if (type == 0) {
-            // Stored: from the next whole byte, a length, its complement,
-            // and that many bytes, which the library copies without
-            // building any code; each takes at least four bytes of the
-            // file, so the file's size bounds how many there are.
-            getbits(&in, in.count & 7);
-            unsigned length = getbits(&in, 16);
-            if (getbits(&in, 16) != (~length & 0xffffu))
-                return -1;
-            out += length;
-            for (; length > 0 && in.count > 0; length--)
-                getbits(&in, 8);
-            if (in.size - in.at < length)
-                return -1;
-            in.at += length;
-        } else if (type == 3 || ++coded > maxdeflateblocks) {
-            return -1;
-        } else if (type == 1) {
-            // Fixed codes.
-            unsigned char lengths[288 + 32];
-            memset(lengths, 8, 144);
-            memset(lengths + 144, 9, 112);
-            memset(lengths + 256, 7, 24);
-            memset(lengths + 280, 8, 8);
-            memset(lengths + 288, 5, 32);
-            buildhuffman(&literals, lengths, 288);
-            buildhuffman(&distances, lengths + 288, 32);
-            out = walkblock(&in, &literals, &distances, out);
-        } else {
-            if (!readcodes(&in, &literals, &distances))
-                return -1;
-            out = walkblock(&in, &literals, &distances, out);
-        }
-        if (out < 0 || out > (int64_t)decoderblocklimit || in.over)
-            return -1;
-        if (final)
-            return out;
-    }
+    return total < (int64_t)decoderblocklimit ? total
+                                              : (int64_t)decoderblocklimit;
 }
 
 int refusedpng(const unsigned char *data, size_t size) {
@@ -241,6 +49,7 @@ int refusedpng(const unsigned char *data, size_t size) {
     int idatseen = 0;
     int apple = 0;
     int refused = 1;
+    int64_t most = decoderblocklimit;
     size_t at = 8;
     while (size - at >= 12) {
         uint32_t length = be32(data + at);
@@ -248,7 +57,9 @@ int refusedpng(const unsigned char *data, size_t size) {
         at += 8;
         if (length >= 0x80000000u || size - at < (size_t)length + 4)
             break;
-        if (memcmp(type, "IDAT", 4) == 0) {
+        if (memcmp(type, "IHDR", 4) == 0 && length == 13) {
+            most = pngimagesize(data + at);
+        } else if (memcmp(type, "IDAT", 4) == 0) {
             if (!idatseen && length == 0)
                 break;
             idatseen = 1;
@@ -258,7 +69,7 @@ int refusedpng(const unsigned char *data, size_t size) {
             // Apple's variant: a deflate stream without the zlib header.
             apple = 1;
         } else if (memcmp(type, "IEND", 4) == 0) {
-            refused = inflatedsize(stream, streamsize, !apple) < 0;
+            refused = inflatedsize(stream, streamsize, !apple, most) < 0;
             break;
         }
         // Every chunk ends in four bytes of checksum.
@@ -269,22 +80,21 @@ int refusedpng(const unsigned char *data, size_t size) {
 }
 
 int refusedbmp(const unsigned char *data, size_t size) {
-    if (size < 30 || data[0] != 'B' || data[1] != 'M')
-        return 0;
-    int64_t offset = le32(data + 10);
-    int64_t headersize = le32(data + 14);
-    int bits = data[28] | data[29] << 8;
-    if (bits != 1 && bits != 4 && bits != 8)
+    // A file that is no BMP is not this check's; one readbmpinfo refuses,
+    // rewritebmp has refused already.
+    bmpinfo bmp;
+    if (readbmpinfo(data, size, &bmp) != 1 || bmp.bits > 8)
         return 0;
     // The library takes the palette to fill the room between the header and
-    // the pixels, four bytes an entry.
-    int64_t room = offset - 14 - headersize;
-    if (room < 4)
+    // the pixels; after rewritebmp, that room holds the entries the header
+    // counts, and no more. No room for one entry: it reads none.
+    int bits = bmp.bits;
+    if (bmp.entries == 0 || bmp.offset < bmp.start)
         return 1;
-    int64_t entries = room / 4;
-    if (entries >= 1 << bits)
+    if (bmp.entries >= 1 << bits)
         return 0;
     // Rows are padded to four bytes. A file cut off, the decoder notices.
+    int64_t offset = bmp.offset;
     int64_t rowbytes = (bits * glyphsize + 31) / 32 * 4;
     if ((uint64_t)(offset + rowbytes * glyphsize) > size)
         return 0;
@@ -294,7 +104,7 @@ int refusedbmp(const unsigned char *data, size_t size) {
             int bit = x * bits;
             int index =
                 pixels[bit / 8] >> (8 - bits - bit % 8) & ((1 << bits) - 1);
-            if (index >= entries)
+            if (index >= bmp.entries)
                 return 1;
         }
     }

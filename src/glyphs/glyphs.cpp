@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bmpinfo.h"
 #include "bmprewrite.h"
 #include "glyphcheck.h"
 #include "os/os.h"
@@ -94,12 +95,27 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     size_t size = 0;
     if (osreadfile(filename, glyphfilelimit, &data, &size) != 0)
         return glyphunreadable;
+    glyphreader reader = {data, size, 0, 0};
+    stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
+    // A BMP's size comes first, before any rewrite: a run-length picture of
+    // the wrong size gets the same answer as an uncompressed one.
+    bmpinfo bmp;
+    if (readbmpinfo(data, size, &bmp) == 1) {
+        int64_t rows =
+            bmp.height < 0 && bmp.height != INT_MIN ? -bmp.height : bmp.height;
+        if (bmp.width != glyphsize || rows != glyphsize) {
+            stbi_info_from_callbacks(&io, &reader, width, height, channels);
+            *width = (int)bmp.width;
+            *height = (int)rows;
+            free(data);
+            return glyphwrongsize;
+        }
+    }
     if (rewritebmp(&data, &size) != 0) {
         free(data);
         return glyphunreadable;
     }
-    glyphreader reader = {data, size, 0, 0};
-    stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
+    reader = {data, size, 0, 0};
     int result = glyphunreadable;
     if (stbi_info_from_callbacks(&io, &reader, width, height, channels)) {
         // A BMP whose rows are stored top first gives a negative height.

@@ -32,10 +32,12 @@ enum {
 // its content, reduced to one grey byte a pixel (colour by the library's
 // rule, alpha dropped). Any other format, a file cut off, or one the decoder
 // would mishandle, fill with memory it never wrote or spend long on (see
-// glyphcheck.h) is glyphunreadable. The size is read from the header before
-// anything is decoded, so an image of another size is never decoded at all.
-// *channels is the file's own channel count whenever the header could be
-// read. On glyphloaded the caller owns *glyph and gives it to releaseglyph.
+// glyphcheck.h and bmpinfo.h) is glyphunreadable. The size is read from the
+// header before anything is rewritten or decoded, so an image of another
+// size, whatever its compression, is glyphwrongsize and never decoded.
+// *channels is the file's own channel count whenever the library could read
+// its header. On glyphloaded the caller owns *glyph and gives it to
+// releaseglyph.
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
               int *width, int *height);
 

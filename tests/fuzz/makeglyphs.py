@@ -311,6 +311,38 @@ def pillow(fmt, mode="L", **options):
     return out.getvalue()
 
 
+def lies():
+    """BMPs whose headers lie, each once drawn: a compression code of 2^31 or
+    more (taken as negative, so as none), pixels naming palette entries past
+    the header's colour count with a gap after the palette (the gap's bytes
+    taken as colours), bit-field masks that are equal, overlap or are not
+    one run of bits; and a run-length picture of another size than 50 by
+    50, which must be refused as such."""
+    def compression(file, code):
+        return file[:30] + struct.pack("<I", code) + file[34:]
+
+    def pastcount(x, y):
+        return 0 if GREY[y][x] else 5
+
+    black = bytes((255, 255, 255, 0, 0, 0, 0, 0))
+    wide = info(40, 1100, 1000, 8, 1, 2, 2)
+    return {
+        "lie-bmp8-compression-80000000": compression(bmp(8), 0x80000000),
+        "lie-bmp24-56-compression-80000000": compression(
+            reheader(bmp(24), 56), 0x80000000),
+        "lie-bmp8-64-compression-ffffffff": compression(
+            reheader(bmp(8), 64), 0xFFFFFFFF),
+        "lie-bmp8-2-colours-gap-index-5": gapped(
+            bmp(8, entries=2, index=pastcount), bytes(100), 2),
+        "lie-bmp16-masks-equal-gap": masksbmp(
+            40, 16, (0x7C00, 0x7C00, 0x7C00), between=b"\0\0"),
+        "lie-bmp16-56-masks-overlapping": masksbmp(
+            56, 16, (0xFC00, 0x7E0, 0x1F, 0)),
+        "lie-bmp16-masks-two-runs": masksbmp(40, 16, (0xF001, 0x7E0, 0x1E)),
+        "lie-bmp-rle8-1100x1000": bmpfile(wide, black, b"\0\1"),
+    }
+
+
 def write(folder, name, data):
     with open(os.path.join(folder, name), "wb") as f:
         f.write(data)
@@ -392,6 +424,7 @@ def main():
         "lie-png-rows": png(0, 8, rows=25),
         "lie-png-interlaced-rows": png(0, 8, interlaced=True, rows=3),
     }
+    bad.update(lies())
     for name, data in bad.items():
         write(CORPUS, name, data)
 
