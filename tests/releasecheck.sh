@@ -12,7 +12,8 @@
 # - the static tarballs: one folder, laid out like the zip, a static program,
 #   a README that opens with Linux's first steps;
 # - the zip's README opens with Windows' (tests/wincheck.sh runs its
-#   program);
+#   program), and its program's manifest and version resource say what
+#   they must;
 # - SHA256SUMS: every other file, and right.
 # Usage: releasecheck.sh DIST LINUXBUILD
 set -eu
@@ -135,6 +136,22 @@ z = zipfile.ZipFile(sys.argv[1])
 name = [n for n in z.namelist() if n.endswith("/README.txt")][0]
 sys.exit(not z.read(name).startswith(b"moltravytext for Windows: first steps"))' \
     "$zip" || fail "the zip's README does not open with Windows' first steps"
+# The program's manifest (Windows 10 and 11, long paths) and its version
+# resource, read back from the program in the zip.
+/usr/bin/python3 -c 'import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+name = [n for n in z.namelist() if n.endswith("/moltravytext.exe")][0]
+open(sys.argv[2], "wb").write(z.read(name))' "$zip" "$work/moltravytext.exe"
+x86_64-w64-mingw32-windres -i "$work/moltravytext.exe" -O rc >"$work/resources" ||
+    fail "the zip's program holds no resources"
+for want in '<longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">true</longPathAware>' \
+    '<supportedOS Id=""{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}""/>' \
+    "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
+    'VALUE "ProductName", "moltravytext"'; do
+    grep -qF "$want" "$work/resources" ||
+        fail "the zip's program: no $want in its resources"
+done
+echo "release: the zip's program declares long paths and Windows 10 and 11, version $version"
 
 # The checksums: of every other file, each right.
 (cd "$dist" && ls | grep -v '^SHA256SUMS$') >"$work/files"

@@ -76,10 +76,10 @@ const char *oserrortext(int errnum) {
     case EOPNOTSUPP:
         return "Operation not supported";
 #endif
-#ifdef EDQUOT
-    case EDQUOT:
+    case osdiskquota:
         return "Disk quota exceeded";
-#endif
+    case osnomedium:
+        return "No medium found";
 #ifdef ESTALE
     case ESTALE:
         return "Stale file handle";

@@ -3,9 +3,12 @@
 // the program is plain standard C and C++ and never asks which system it
 // runs on.
 //
-// Each family of systems has one file: osunix.cpp (Linux, macOS, the BSDs)
-// and oswin.cpp (Windows). Both are compiled everywhere, each wrapped whole
-// in its #if, so the build lists the same sources on every system.
+// Each family of systems has its files: osunix.cpp (Linux, macOS, the BSDs),
+// and for Windows oswinconsole.cpp (the console) and oswinstore.cpp (files
+// and the store). All are compiled everywhere, each wrapped whole in its
+// #if, so the build lists the same sources on every system; what they share
+// that needs no system call (wintext.cpp, errortext.cpp) is tested on every
+// system.
 //
 //   osstartstreams();                        first thing in main
 //   unsigned char *data; size_t size;
@@ -19,6 +22,7 @@
 #ifndef MOLTRAVYTEXT_OS_H
 #define MOLTRAVYTEXT_OS_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 
@@ -74,13 +78,27 @@ int oswritereplace(const void *data, size_t size);
 // data is flushed before the move, but after a power cut the earlier file
 // can come back. A read-only earlier file is replaced everywhere; on
 // Windows, one that another program holds open is replaced as POSIX does
-// where Windows can (10 1809 and later, NTFS), and waited for, about a
+// where Windows can (10 1607 and later, NTFS), and waited for, about a
 // second, where the holder shares nothing.
 // When errnum is not 0, or any step fails, the temporary file is removed and
 // an earlier file stays as it was. Returns errnum, or the errno value of the
 // first step that failed. *replaced is 1 when the new file has the name,
 // which the last sync can still fail after.
 int osfinishreplace(int errnum, int *replaced);
+
+// Faults that some C libraries have no errno value for (Windows' runtime
+// has neither): there the store reports them by numbers of its own, past
+// every errno value, which oserrortext knows too.
+#ifdef EDQUOT
+const int osdiskquota = EDQUOT;
+#else
+const int osdiskquota = 1122;
+#endif
+#ifdef ENOMEDIUM
+const int osnomedium = ENOMEDIUM;
+#else
+const int osnomedium = 1123;
+#endif
 
 // oserrortext: the text for an errno value these functions return, the same
 // on every system and C library: glibc's words ("Is a directory", "No space

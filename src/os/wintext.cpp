@@ -1,7 +1,10 @@
 #include "wintext.h"
 
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
+
+#include "os.h"
 
 // pututf8: the UTF-8 bytes of character c into out; returns how many.
 static int pututf8(unsigned long c, unsigned char *out) {
@@ -21,11 +24,15 @@ static int pututf8(unsigned long c, unsigned char *out) {
 int consoleutf8(const wchar_t *units, int count, consolestate *state,
                 unsigned char *out) {
     const unsigned long replacement = 0xfffd;
+    if (state->ended)
+        return -1;
     int n = 0;
     for (int i = 0; i < count; i++) {
         unsigned long u = (unsigned long)units[i] & 0xffff;
-        if (state->linestart && u == 0x1a)
-            return -1;
+        if (state->linestart && u == 0x1a) {
+            state->ended = 1;
+            break;
+        }
         state->linestart = u == '\n';
         unsigned long high = (unsigned long)state->high & 0xffff;
         state->high = 0;
@@ -67,4 +74,63 @@ int longpath(const wchar_t *full, wchar_t *out, size_t size) {
     memcpy(out, prefix, prefixlength * sizeof(wchar_t));
     memcpy(out + prefixlength, rest, (restlength + 1) * sizeof(wchar_t));
     return 0;
+}
+
+// The Windows error codes (winerror.h) the store and the file reading meet,
+// by number, so that every system compiles the table; oswinstore.cpp checks
+// each number against Windows' own header.
+int errnofromwin(unsigned long code) {
+    switch (code) {
+    case 2:   // ERROR_FILE_NOT_FOUND
+    case 3:   // ERROR_PATH_NOT_FOUND
+    case 15:  // ERROR_INVALID_DRIVE
+    case 53:  // ERROR_BAD_NETPATH
+    case 67:  // ERROR_BAD_NET_NAME
+    case 161: // ERROR_BAD_PATHNAME
+        return ENOENT;
+    case 5:  // ERROR_ACCESS_DENIED
+    case 65: // ERROR_NETWORK_ACCESS_DENIED
+    // Held by another program: Linux has no such fault, and Windows itself
+    // often reports it as access denied.
+    case 32: // ERROR_SHARING_VIOLATION
+    case 33: // ERROR_LOCK_VIOLATION
+        return EACCES;
+    case 1314: // ERROR_PRIVILEGE_NOT_HELD
+        return EPERM;
+    case 4: // ERROR_TOO_MANY_OPEN_FILES
+        return EMFILE;
+    case 19: // ERROR_WRITE_PROTECT
+        return EROFS;
+    case 21: // ERROR_NOT_READY: no disc in the drive, a card reader empty
+        return osnomedium;
+    case 55: // ERROR_DEV_NOT_EXIST: a drive or share that went away
+        return ENODEV;
+    case 39:  // ERROR_HANDLE_DISK_FULL
+    case 112: // ERROR_DISK_FULL
+        return ENOSPC;
+    case 1295: // ERROR_DISK_QUOTA_EXCEEDED
+        return osdiskquota;
+    case 80:  // ERROR_FILE_EXISTS
+    case 183: // ERROR_ALREADY_EXISTS
+        return EEXIST;
+    case 111: // ERROR_BUFFER_OVERFLOW
+    case 206: // ERROR_FILENAME_EXCED_RANGE
+        return ENAMETOOLONG;
+    case 8:  // ERROR_NOT_ENOUGH_MEMORY
+    case 14: // ERROR_OUTOFMEMORY
+        return ENOMEM;
+    case 87:  // ERROR_INVALID_PARAMETER
+    case 123: // ERROR_INVALID_NAME
+        return EINVAL;
+    case 267: // ERROR_DIRECTORY: a name that should be a folder is not
+        return ENOTDIR;
+    case 223: // ERROR_FILE_TOO_LARGE
+        return EFBIG;
+    case 17: // ERROR_NOT_SAME_DEVICE
+        return EXDEV;
+    case 1921: // ERROR_CANT_RESOLVE_FILENAME: a loop of links
+        return ELOOP;
+    default:
+        return EIO;
+    }
 }

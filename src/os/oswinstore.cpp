@@ -1,14 +1,16 @@
-// The operating system interface for Windows. See os.h.
+// The store side of the Windows system layer: reading a glyph file whole,
+// and replacing the picture. See os.h; the console is oswinconsole.cpp.
 //
 // The store writes the new picture to "picture.XXXXXX" beside it, created
 // new (never opened if it exists) with six random letters, flushes it to the
 // disk and puts it in the picture's place through its own handle, as POSIX
 // renames: a program that holds the old picture open, sharing delete, keeps
 // the old bytes while the name gets the new ones, and a read-only picture is
-// replaced (Windows 10 1809 and later, on NTFS). Where Windows or the
-// filesystem cannot (older Windows, FAT, many network shares, wine), it
-// falls back to MoveFileExW, clearing a read-only attribute first and
-// putting it back if the move fails. A holder that shares nothing, such as
+// replaced (Windows 10 1607 and later, on NTFS; before 1809 with the
+// read-only attribute cleared first). Where Windows or the filesystem
+// cannot (older Windows, FAT, many network shares, wine), it falls back to
+// MoveFileExW, clearing a read-only attribute first and putting it back if
+// the move fails. A holder that shares nothing, such as
 // an indexer or a virus scanner taking a look, is waited out for about a
 // second. Nothing flushes the folder: after a power cut the earlier picture
 // can come back.
@@ -18,16 +20,22 @@
 // at any moment leaves nothing behind; the mark is lifted only for the
 // replace. FAT, exFAT and many network shares take no such mark, and there
 // a killed run can leave the temporary file. Ctrl-C, Ctrl-Break and closing
-// the console remove it on every filesystem.
+// the console remove it on every filesystem. The mark lives with the
+// process: a power cut while the picture is written can leave the
+// temporary file behind.
 //
-// Names are taken as UTF-8 and used through the wide-character calls, so
-// that any folder a user has works, at any depth: a path of MAX_PATH or
-// more is given in its long form (wintext.h). Errors are turned into the
-// errno values the Linux build reports, and oserrortext (errortext.cpp)
-// gives them Linux's words.
+// Names are taken as UTF-8 and used through the wide-character calls: a
+// path of MAX_PATH or more is given in its long form (wintext.h), so that a
+// picture's name may take a folder past MAX_PATH. Windows starts a program
+// whose own current folder is that deep only with LongPathsEnabled set
+// (Windows 10 1607 and later) and the program's manifest declaring
+// longPathAware, as this one's does. Errors are turned into the errno
+// values the Linux build reports (errnofromwin, wintext.cpp), and
+// oserrortext (errortext.cpp) gives them Linux's words.
 #if defined(_WIN32)
 
 #include "os.h"
+#include "oswin.h"
 #include "wintext.h"
 
 #include <windows.h>
@@ -39,147 +47,40 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <io.h>
 
-void osstartstreams(void) {
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-}
-
-// A line typed at the console, as it is handed out: its UTF-8 bytes, the
-// next one's place, a byte put back, and what one read leaves the next.
-// ReadConsoleW returns a long line a piece at a time.
-static const int consoleunits = 1024;
-static unsigned char consolebytes[3 * consoleunits + 3];
-static int consoleat;
-static int consolecount;
-static int consoleback = EOF;
-static int consoleended;
-static consolestate console = {0, 1};
-static int stdinconsole = -1; // not yet known
-static HANDLE ctrlcevent;
-
-// endforctrlc: ends the process for Ctrl-C and Ctrl-Break with the status
-// Windows' own handler gives it (wine's gives 0, which a script would take
-// for success); any other event goes on to the next handler. Handlers run
-// on a thread of their own.
-static BOOL endforctrlc(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
-        ExitProcess(STATUS_CONTROL_C_EXIT);
-    return FALSE;
-}
-
-// notectrlc: the console's control handler while a line is read. Ctrl-C
-// and Ctrl-Break stop the read; the reading thread is told, so that it
-// does not take the stopped read for an empty input while this one ends
-// the process.
-static BOOL WINAPI notectrlc(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
-        SetEvent(ctrlcevent);
-    return endforctrlc(event);
-}
-
-// isconsole: whether standard input is a console, asked once.
-static int isconsole(FILE *in) {
-    if (in != stdin)
-        return 0;
-    if (stdinconsole < 0) {
-        DWORD mode;
-        stdinconsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
-        if (stdinconsole) {
-            ctrlcevent = CreateEventW(NULL, TRUE, FALSE, NULL);
-            SetConsoleCtrlHandler(notectrlc, TRUE);
-        }
-    }
-    return stdinconsole;
-}
-
-// consolebyte: the next byte of the console's line, read as UTF-16 and
-// handed on as UTF-8; EOF after a Ctrl-Z line or a read that failed.
-static int consolebyte(void) {
-    static wchar_t units[consoleunits];
-    while (consoleat == consolecount) {
-        DWORD n = 0;
-        if (consoleended)
-            return EOF;
-        if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), units, consoleunits,
-                          &n, NULL) ||
-            n == 0) {
-            // A read stopped by Ctrl-C returns before the handlers have
-            // ended the process: wait for them, rather than report an empty
-            // input first.
-            if (ctrlcevent != NULL &&
-                WaitForSingleObject(ctrlcevent, 500) == WAIT_OBJECT_0)
-                Sleep(5000);
-            consoleended = 1;
-            return EOF;
-        }
-        consolecount = consoleutf8(units, (int)n, &console, consolebytes);
-        consoleat = 0;
-        if (consolecount < 0) {
-            consolecount = 0;
-            consoleended = 1;
-        }
-    }
-    return consolebytes[consoleat++];
-}
-
-int osgetbyte(FILE *in) {
-    if (!isconsole(in))
-        return getc(in);
-    int c = consoleback;
-    consoleback = EOF;
-    return c != EOF ? c : consolebyte();
-}
-
-void osungetbyte(int c, FILE *in) {
-    if (isconsole(in))
-        consoleback = c;
-    else
-        ungetc(c, in);
-}
-
-// errnofrom: the errno value for a Windows error code: the one the same
-// fault gives on Linux.
-static int errnofrom(DWORD code) {
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_NETWORK_ACCESS_DENIED:
-        return EACCES;
-    case ERROR_WRITE_PROTECT:
-        return EROFS;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_BUFFER_OVERFLOW:
-        return ENAMETOOLONG;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_PARAMETER:
-        return EINVAL;
-    case ERROR_DIRECTORY:
-        return ENOTDIR;
-    case ERROR_FILE_TOO_LARGE:
-        return EFBIG;
-    default:
-        return EIO;
-    }
-}
+// The numbers errnofromwin (wintext.cpp) knows the Windows error codes by,
+// checked against Windows' own header (mingw-w64's has no
+// ERROR_DISK_QUOTA_EXCEEDED, 1295).
+static_assert(ERROR_FILE_NOT_FOUND == 2, "ERROR_FILE_NOT_FOUND");
+static_assert(ERROR_PATH_NOT_FOUND == 3, "ERROR_PATH_NOT_FOUND");
+static_assert(ERROR_TOO_MANY_OPEN_FILES == 4, "ERROR_TOO_MANY_OPEN_FILES");
+static_assert(ERROR_ACCESS_DENIED == 5, "ERROR_ACCESS_DENIED");
+static_assert(ERROR_NOT_ENOUGH_MEMORY == 8, "ERROR_NOT_ENOUGH_MEMORY");
+static_assert(ERROR_OUTOFMEMORY == 14, "ERROR_OUTOFMEMORY");
+static_assert(ERROR_INVALID_DRIVE == 15, "ERROR_INVALID_DRIVE");
+static_assert(ERROR_NOT_SAME_DEVICE == 17, "ERROR_NOT_SAME_DEVICE");
+static_assert(ERROR_WRITE_PROTECT == 19, "ERROR_WRITE_PROTECT");
+static_assert(ERROR_NOT_READY == 21, "ERROR_NOT_READY");
+static_assert(ERROR_SHARING_VIOLATION == 32, "ERROR_SHARING_VIOLATION");
+static_assert(ERROR_LOCK_VIOLATION == 33, "ERROR_LOCK_VIOLATION");
+static_assert(ERROR_HANDLE_DISK_FULL == 39, "ERROR_HANDLE_DISK_FULL");
+static_assert(ERROR_BAD_NETPATH == 53, "ERROR_BAD_NETPATH");
+static_assert(ERROR_DEV_NOT_EXIST == 55, "ERROR_DEV_NOT_EXIST");
+static_assert(ERROR_NETWORK_ACCESS_DENIED == 65, "ERROR_NETWORK_ACCESS_DENIED");
+static_assert(ERROR_BAD_NET_NAME == 67, "ERROR_BAD_NET_NAME");
+static_assert(ERROR_FILE_EXISTS == 80, "ERROR_FILE_EXISTS");
+static_assert(ERROR_INVALID_PARAMETER == 87, "ERROR_INVALID_PARAMETER");
+static_assert(ERROR_BUFFER_OVERFLOW == 111, "ERROR_BUFFER_OVERFLOW");
+static_assert(ERROR_DISK_FULL == 112, "ERROR_DISK_FULL");
+static_assert(ERROR_INVALID_NAME == 123, "ERROR_INVALID_NAME");
+static_assert(ERROR_BAD_PATHNAME == 161, "ERROR_BAD_PATHNAME");
+static_assert(ERROR_ALREADY_EXISTS == 183, "ERROR_ALREADY_EXISTS");
+static_assert(ERROR_FILENAME_EXCED_RANGE == 206, "ERROR_FILENAME_EXCED_RANGE");
+static_assert(ERROR_FILE_TOO_LARGE == 223, "ERROR_FILE_TOO_LARGE");
+static_assert(ERROR_DIRECTORY == 267, "ERROR_DIRECTORY");
+static_assert(ERROR_PRIVILEGE_NOT_HELD == 1314, "ERROR_PRIVILEGE_NOT_HELD");
+static_assert(ERROR_CANT_RESOLVE_FILENAME == 1921,
+              "ERROR_CANT_RESOLVE_FILENAME");
 
 // The longest path the wide-character calls take.
 static const int widepathsize = 32768;
@@ -197,7 +98,7 @@ static int widepath(const char *name, wchar_t *path) {
                                                            : EINVAL;
     DWORD n = GetFullPathNameW(given, widepathsize, full, NULL);
     if (n == 0)
-        return errnofrom(GetLastError());
+        return errnofromwin(GetLastError());
     if (n >= (DWORD)widepathsize || longpath(full, path, widepathsize) != 0)
         return ENAMETOOLONG;
     return 0;
@@ -330,22 +231,59 @@ static DWORD markdelete(int on) {
                : GetLastError();
 }
 
+// The forms of the replace, tried in this order until one is taken: as
+// POSIX renames, told to ignore a read-only picture (Windows 10 1809 and
+// later, on NTFS); as POSIX renames, a read-only attribute cleared for it
+// (1607 to 1803 know the rename but refuse that flag); and the fallback, a
+// move with the temporary file closed.
+static const int byposixignoringreadonly = 2;
+static const int byposix = 1;
+static const int bymove = 0;
+
+// The test seam: storerefuserenames renames as POSIX does are refused as
+// Windows 10 1607 to 1803 refuse the read-only flag, and storetrail names
+// each form tried, in order (oswin.h).
+int storerefuserenames;
+char storetrail[256];
+
+// notetrail: adds a form's name to storetrail, unless the last try was in
+// the same form.
+static void notetrail(const char *form) {
+    size_t used = strlen(storetrail);
+    size_t length = strlen(form);
+    if (used >= length && strcmp(storetrail + used - length, form) == 0)
+        return;
+    if (used + length + 2 < sizeof storetrail) {
+        if (used > 0)
+            storetrail[used++] = ' ';
+        strcpy(storetrail + used, form);
+    }
+}
+
 // replaceposix: puts the open temporary file in the picture's place as
-// POSIX renames, replacing a picture that is read-only or that another
-// program holds open sharing delete. Returns 0, a Windows error code, or
-// ERROR_NOT_SUPPORTED where Windows or the filesystem takes no such rename.
-static DWORD replaceposix(void) {
+// POSIX renames, with the given flags beside replace and POSIX semantics:
+// a picture that another program holds open sharing delete is replaced.
+// Returns 0, a Windows error code, or ERROR_NOT_SUPPORTED where Windows or
+// the filesystem takes no such rename or no such flag.
+static DWORD replaceposix(DWORD flags) {
     static renameinfo info;
     size_t length = wcslen(target);
-    info.flags = renamereplace | renameposix | renameignorereadonly;
+    info.flags = renamereplace | renameposix | flags;
     info.root = NULL;
     info.length = (DWORD)(length * sizeof(wchar_t));
     memcpy(info.name, target, (length + 1) * sizeof(wchar_t));
     DWORD size =
         (DWORD)(offsetof(renameinfo, name) + (length + 1) * sizeof(wchar_t));
-    if (SetFileInformationByHandle(tempfile, renameinfoex, &info, size))
-        return 0;
-    DWORD code = GetLastError();
+    notetrail(flags & renameignorereadonly ? "posix-ignoring-read-only"
+                                           : "posix");
+    DWORD code = 0;
+    if (storerefuserenames > 0) {
+        storerefuserenames--;
+        code = ERROR_INVALID_PARAMETER;
+    } else if (!SetFileInformationByHandle(tempfile, renameinfoex, &info,
+                                           size)) {
+        code = GetLastError();
+    }
     // Before Windows 10 1607 (and on 1607 to 1803, for the read-only flag),
     // and on filesystems without it, the class or a flag is refused so.
     if (code == ERROR_INVALID_PARAMETER || code == ERROR_INVALID_FUNCTION)
@@ -353,47 +291,87 @@ static DWORD replaceposix(void) {
     return code;
 }
 
-// replacemove: the fallback, with the temporary file closed: a move over
-// the picture, which Windows refuses for a read-only one; its attribute is
-// cleared for the move and given back if the move fails. Returns 0 or a
-// Windows error code.
-static DWORD replacemove(void) {
-    DWORD attributes = GetFileAttributesW(target);
-    int readonly = attributes != INVALID_FILE_ATTRIBUTES &&
-                   (attributes & FILE_ATTRIBUTE_READONLY);
-    DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (readonly && !SetFileAttributesW(
-                        target, writable ? writable : FILE_ATTRIBUTE_NORMAL))
-        return GetLastError();
-    if (MoveFileExW(temppath, target,
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+// clearreadonly: clears the picture's read-only attribute, for a replace
+// that Windows refuses over a read-only file, keeping in *attributes what
+// to give back (INVALID_FILE_ATTRIBUTES: nothing). Returns 0 or a Windows
+// error code.
+static DWORD clearreadonly(DWORD *attributes) {
+    *attributes = GetFileAttributesW(target);
+    if (*attributes == INVALID_FILE_ATTRIBUTES ||
+        !(*attributes & FILE_ATTRIBUTE_READONLY)) {
+        *attributes = INVALID_FILE_ATTRIBUTES;
         return 0;
-    DWORD code = GetLastError();
-    if (readonly)
+    }
+    DWORD writable = *attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (SetFileAttributesW(target, writable ? writable : FILE_ATTRIBUTE_NORMAL))
+        return 0;
+    *attributes = INVALID_FILE_ATTRIBUTES;
+    return GetLastError();
+}
+
+// giveback: puts back the attributes clearreadonly cleared, after a replace
+// that failed.
+static void giveback(DWORD attributes) {
+    if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesW(target, attributes);
+}
+
+// replaceposixwritable: the second form: as POSIX renames, the read-only
+// attribute cleared first and given back if the rename fails. Returns as
+// replaceposix.
+static DWORD replaceposixwritable(void) {
+    DWORD attributes;
+    DWORD code = clearreadonly(&attributes);
+    if (code != 0)
+        return code;
+    code = replaceposix(0);
+    if (code != 0)
+        giveback(attributes);
     return code;
 }
 
-// replaceonce: one try at the replace, as POSIX renames while *posix, else
-// by the fallback, to which the first refusal turns for good. A failed try
-// leaves the temporary file marked again. Returns 0 or a Windows error code.
-static DWORD replaceonce(int *posix) {
-    if (*posix) {
+// replacemove: the fallback, with the temporary file closed: a move over
+// the picture, its read-only attribute cleared for the move and given back
+// if the move fails. Returns 0 or a Windows error code.
+static DWORD replacemove(void) {
+    DWORD attributes;
+    DWORD code = clearreadonly(&attributes);
+    if (code != 0)
+        return code;
+    notetrail("move");
+    if (MoveFileExW(temppath, target,
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    code = GetLastError();
+    giveback(attributes);
+    return code;
+}
+
+// replaceonce: one try at the replace, in the form *form names; a form that
+// Windows or the filesystem refuses passes to the next for good. While the
+// temporary file is open it is unmarked for the try and marked again when
+// the try fails, so that a run killed while it waits for the picture's
+// holder still leaves nothing. Returns 0 or a Windows error code.
+static DWORD replaceonce(int *form) {
+    while (*form != bymove) {
         // Marked, the file would vanish with its handle under its new name.
         DWORD code = canmark ? markdelete(0) : 0;
         if (code == 0)
-            code = replaceposix();
+            code = *form == byposixignoringreadonly
+                       ? replaceposix(renameignorereadonly)
+                       : replaceposixwritable();
         if (code != ERROR_NOT_SUPPORTED) {
             if (code != 0 && canmark)
                 markdelete(1);
             return code;
         }
-        *posix = 0;
-        if (!CloseHandle(tempfile))
-            code = GetLastError();
+        *form = *form == byposixignoringreadonly ? byposix : bymove;
+    }
+    if (tempfile != INVALID_HANDLE_VALUE) {
+        BOOL closed = CloseHandle(tempfile);
         tempfile = INVALID_HANDLE_VALUE;
-        if (code != ERROR_NOT_SUPPORTED)
-            return code;
+        if (!closed)
+            return GetLastError();
     }
     return replacemove();
 }
@@ -437,7 +415,7 @@ int osbeginreplace(const char *filename) {
         DWORD code = GetLastError();
         tempexists = tempfile != INVALID_HANDLE_VALUE;
         LeaveCriticalSection(&templock);
-        errnum = tempexists ? 0 : errnofrom(code);
+        errnum = tempexists ? 0 : errnofromwin(code);
     }
     if (errnum != 0) {
         SetConsoleCtrlHandler(removetempandend, FALSE);
@@ -453,7 +431,7 @@ int oswritereplace(const void *data, size_t size) {
         DWORD chunk = size > (1u << 30) ? (1u << 30) : (DWORD)size;
         DWORD n = 0;
         if (!WriteFile(tempfile, at, chunk, &n, NULL))
-            return errnofrom(GetLastError());
+            return errnofromwin(GetLastError());
         if (n == 0)
             return EIO;
         at += n;
@@ -466,16 +444,17 @@ int osfinishreplace(int errnum, int *replaced) {
     *replaced = 0;
     // The data reaches the disk before the name does.
     if (errnum == 0 && !FlushFileBuffers(tempfile))
-        errnum = errnofrom(GetLastError());
+        errnum = errnofromwin(GetLastError());
     // Another program may hold the picture open without sharing it: an
     // indexer, a virus scanner or a preview taking a look lets go soon, so
     // the replace is tried again, pausing ever longer, for about a second.
     // The control handler can run in every pause.
-    int posix = 1;
+    int form = byposixignoringreadonly;
+    storetrail[0] = '\0';
     DWORD waited = 0;
     for (DWORD pause = firstpause; errnum == 0 && !*replaced; pause *= 2) {
         EnterCriticalSection(&templock);
-        DWORD code = replaceonce(&posix);
+        DWORD code = replaceonce(&form);
         *replaced = code == 0;
         if (*replaced)
             tempexists = 0;
@@ -483,7 +462,7 @@ int osfinishreplace(int errnum, int *replaced) {
         int held = code == ERROR_SHARING_VIOLATION ||
                    code == ERROR_ACCESS_DENIED || code == ERROR_LOCK_VIOLATION;
         if (!*replaced && (!held || waited >= holdwait)) {
-            errnum = errnofrom(code);
+            errnum = errnofromwin(code);
         } else if (!*replaced) {
             DWORD step = pause < holdwait - waited ? pause : holdwait - waited;
             Sleep(step);
@@ -493,7 +472,7 @@ int osfinishreplace(int errnum, int *replaced) {
     // Closed while still marked, the file is gone already.
     if (tempfile != INVALID_HANDLE_VALUE && !CloseHandle(tempfile) &&
         errnum == 0)
-        errnum = errnofrom(GetLastError());
+        errnum = errnofromwin(GetLastError());
     tempfile = INVALID_HANDLE_VALUE;
     EnterCriticalSection(&templock);
     if (errnum != 0 && tempexists)
