@@ -6,6 +6,11 @@
 # - any Linux (x86_64-linux-musl, aarch64-linux-musl): static programs on
 #   musl, which need no library of the machine they run on, not even its
 #   glibc. An aarch64 one runs here under qemu-user.
+# - WebAssembly (wasm32-wasi): moltravytext.wasm, for any WASI runtime
+#   (wasmtime, wasmer, Node) and for the browser page (web/). Only the
+#   program is built (--target moltravytext): the glyph drawer would have
+#   to run under a runtime too, and the default set is the same bytes from
+#   any build.
 #
 #   cmake -S . -B build-zig -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
 #       -DZIG=/path/to/zig -DZIGTARGET=aarch64-linux-musl
@@ -16,10 +21,16 @@
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG ZIGTARGET)
 if(ZIGTARGET MATCHES "macos")
   set(CMAKE_SYSTEM_NAME Darwin)
+elseif(ZIGTARGET MATCHES "wasi")
+  # CMake has no platform file for WASI, and needs none: the module is
+  # build-wasm/moltravytext, with no suffix.
+  set(CMAKE_SYSTEM_NAME WASI)
 else()
   set(CMAKE_SYSTEM_NAME Linux)
 endif()
-if(ZIGTARGET MATCHES "^aarch64" AND CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+if(ZIGTARGET MATCHES "^wasm32")
+  set(CMAKE_SYSTEM_PROCESSOR wasm32)
+elseif(ZIGTARGET MATCHES "^aarch64" AND CMAKE_SYSTEM_NAME STREQUAL "Darwin")
   set(CMAKE_SYSTEM_PROCESSOR arm64)
 elseif(ZIGTARGET MATCHES "^aarch64")
   set(CMAKE_SYSTEM_PROCESSOR aarch64)
@@ -50,6 +61,9 @@ set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")
 set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries")
 if(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
   set(CMAKE_OSX_SYSROOT "" CACHE PATH "zig brings its own")
+elseif(CMAKE_SYSTEM_NAME STREQUAL "WASI")
+  # Stripped as it is linked: no names or debugging sections in the module.
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-s")
 else()
   # Static, and stripped as it is linked: the binutils here strip only
   # this machine's own programs.

@@ -195,10 +195,11 @@ TEST(Failure, StatusMessageAndNothingLost) {
 }
 
 TEST(Failure, RasterWithoutMemory) {
-#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED)
-    GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer "
-                    "and qemu-user cannot run under and Windows has no "
-                    "ulimit for";
+#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED) ||              \
+    defined(WASIRUN)
+    GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer, "
+                    "qemu-user and a WebAssembly runtime cannot run under "
+                    "and Windows has no ulimit for";
 #endif
     // 100 sentences, one of them 1000 positions long: a 6040 by 50050 raster
     // of about 300 MB, under a 200 MB address-space limit.
@@ -216,10 +217,11 @@ TEST(Failure, RasterWithoutMemory) {
 }
 
 TEST(Failure, TooLargeIsRefusedAtOnce) {
-#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED)
-    GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer "
-                    "and qemu-user cannot run under and Windows has no "
-                    "ulimit for";
+#if defined(SANITIZED) || defined(_WIN32) || defined(EMULATED) ||              \
+    defined(WASIRUN)
+    GTEST_SKIP() << "needs an address-space limit, which AddressSanitizer, "
+                    "qemu-user and a WebAssembly runtime cannot run under "
+                    "and Windows has no ulimit for";
 #endif
     // Refused before the raster or any glyph: it works without glyph files
     // and within a small address space.

@@ -10,12 +10,18 @@
 // over the picture and the folder synced. MOLTRAVYTEXT_GENERICPOSIX builds
 // the generic path alone on Linux, so that the path macOS takes is tested
 // here.
+//
+// WASI (a WebAssembly runtime: wasmtime, wasmer, Node, a browser page) takes
+// the generic path too, without what WASI lacks: it has no signals, so
+// nothing but the runtime itself can end a run part-way, and no file modes.
 #if !defined(_WIN32)
 
 #include "os.h"
 
 #include <cerrno>
+#if !defined(__wasi__)
 #include <csignal>
+#endif
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +34,12 @@
 // The longest path the store handles: Linux's PATH_MAX, and more than
 // macOS's 1024.
 static const size_t pathsize = 4096;
+
+#if defined(__wasi__)
+#define OSSIGNALS 0
+#else
+#define OSSIGNALS 1
+#endif
 
 #if defined(__linux__) && defined(O_TMPFILE) &&                                \
     !defined(MOLTRAVYTEXT_GENERICPOSIX)
@@ -96,10 +108,13 @@ int osreadfile(const char *filename, size_t limit, unsigned char **data,
 // the name is written here before the file gets it. Naming, renaming and
 // removing run with these signals blocked, so that the handler always knows
 // whether the name exists.
+static char temppath[pathsize];
+#if OSSIGNALS
 static const int cleanupsignalcount = 3;
 static const int cleanupsignals[cleanupsignalcount] = {SIGINT, SIGTERM, SIGHUP};
-static char temppath[pathsize];
 static volatile sig_atomic_t temppathexists;
+static struct sigaction oldactions[cleanupsignalcount];
+static sigset_t unblocked;
 
 static void removetempandreraise(int sig) {
     if (temppathexists)
@@ -112,8 +127,8 @@ static void removetempandreraise(int sig) {
 
 // catchsignals: installs the handler for the three signals, except where
 // the signal is ignored (a run started in the background keeps ignoring
-// SIGINT). The earlier actions go to old, for releasesignals.
-static void catchsignals(struct sigaction old[cleanupsignalcount]) {
+// SIGINT). The earlier actions are kept, for releasesignals.
+static void catchsignals(void) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = removetempandreraise;
@@ -121,31 +136,39 @@ static void catchsignals(struct sigaction old[cleanupsignalcount]) {
     for (int i = 0; i < cleanupsignalcount; i++)
         sigaddset(&action.sa_mask, cleanupsignals[i]);
     for (int i = 0; i < cleanupsignalcount; i++) {
-        sigaction(cleanupsignals[i], NULL, &old[i]);
-        if (old[i].sa_handler != SIG_IGN)
+        sigaction(cleanupsignals[i], NULL, &oldactions[i]);
+        if (oldactions[i].sa_handler != SIG_IGN)
             sigaction(cleanupsignals[i], &action, NULL);
     }
 }
 
-static void releasesignals(const struct sigaction old[cleanupsignalcount]) {
+static void releasesignals(void) {
     for (int i = 0; i < cleanupsignalcount; i++)
-        sigaction(cleanupsignals[i], &old[i], NULL);
+        sigaction(cleanupsignals[i], &oldactions[i], NULL);
 }
 
 // blocksignals and unblocksignals bracket every change to whether the
 // temporary name exists; a signal that arrives meanwhile waits, then finds
 // temppathexists telling the truth.
-static void blocksignals(sigset_t *previous) {
+static void blocksignals(void) {
     sigset_t set;
     sigemptyset(&set);
     for (int i = 0; i < cleanupsignalcount; i++)
         sigaddset(&set, cleanupsignals[i]);
-    sigprocmask(SIG_BLOCK, &set, previous);
+    sigprocmask(SIG_BLOCK, &set, &unblocked);
 }
 
-static void unblocksignals(const sigset_t *previous) {
-    sigprocmask(SIG_SETMASK, previous, NULL);
+static void unblocksignals(void) {
+    sigprocmask(SIG_SETMASK, &unblocked, NULL);
 }
+#else
+// No signals: nothing to catch or block.
+static int temppathexists;
+static void catchsignals(void) {}
+static void releasesignals(void) {}
+static void blocksignals(void) {}
+static void unblocksignals(void) {}
+#endif
 
 // resolvepicture: the path the picture is really stored at: filename, or,
 // when it is a symbolic link, what the link points to, followed link by link
@@ -204,8 +227,7 @@ static int nameunnamed(int fd, const char *path) {
     char procpath[64];
     snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
     for (unsigned attempt = 0; attempt < 100; attempt++) {
-        sigset_t previous;
-        blocksignals(&previous);
+        blocksignals();
         tempname(path, attempt);
         int failed = linkat(AT_FDCWD, procpath, AT_FDCWD, temppath,
                             AT_SYMLINK_FOLLOW) != 0;
@@ -216,7 +238,7 @@ static int nameunnamed(int fd, const char *path) {
                 errnum = EEXIST;
         }
         temppathexists = !failed;
-        unblocksignals(&previous);
+        unblocksignals();
         if (!failed)
             return 0;
         if (errnum != EEXIST)
@@ -231,30 +253,51 @@ static int nameunnamed(int fd, const char *path) {
 // errnum, an earlier failure, is not 0. Returns errnum, or the errno value of
 // a failed rename.
 static int renametemp(const char *path, int errnum) {
-    sigset_t previous;
-    blocksignals(&previous);
+    blocksignals();
     if (errnum == 0 && rename(temppath, path) != 0)
         errnum = errno;
     if (errnum != 0)
         unlink(temppath);
     temppathexists = 0;
-    unblocksignals(&previous);
+    unblocksignals();
     return errnum;
 }
+
+#if defined(__wasi__)
+// mkstemp: what wasi-libc lacks: name, ending in "XXXXXX", made unique with
+// six letters or digits from the runtime's random numbers and created new,
+// private. Returns the descriptor, or -1 with errno set.
+static int mkstemp(char *name) {
+    static const char letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    size_t at = strlen(name) - 6;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        unsigned char random[6];
+        if (getentropy(random, sizeof random) != 0)
+            return -1;
+        for (int i = 0; i < 6; i++)
+            name[at + i] = letters[random[i] % 62];
+        int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+#endif
 
 // opennamed: the fallback where the filesystem has no unnamed files: a new
 // file "path.XXXXXX", made private by mkstemp, then given what a plain new
 // file gets. Returns the descriptor, or -1 with *errnum set.
 static int opennamed(const char *path, int *errnum) {
-    sigset_t previous;
-    blocksignals(&previous);
+    blocksignals();
     snprintf(temppath, sizeof temppath, "%s.XXXXXX", path);
     int fd = mkstemp(temppath);
     *errnum = errno;
     temppathexists = fd >= 0;
-    unblocksignals(&previous);
+    unblocksignals();
     if (fd < 0)
         return -1;
+#if !defined(__wasi__)
     mode_t mask = umask(0);
     umask(mask);
     if (fchmod(fd, 0666 & ~mask) != 0) {
@@ -263,6 +306,7 @@ static int opennamed(const char *path, int *errnum) {
         renametemp(path, *errnum);
         return -1;
     }
+#endif
     return fd;
 }
 
@@ -283,13 +327,12 @@ static int syncfile(int fd, int dataonly) {
     return fsync(fd);
 }
 
-// The replacement under way: the picture's real path, its folder, the new
-// file, and the signal actions to restore.
+// The replacement under way: the picture's real path, its folder and the new
+// file.
 static char picturepath[pathsize];
 static int folderfd = -1;
 static int filefd = -1;
 static int unnamed;
-static struct sigaction oldactions[cleanupsignalcount];
 
 int osbeginreplace(const char *filename) {
     int errnum = resolvepicture(filename, picturepath, sizeof picturepath);
@@ -311,7 +354,7 @@ int osbeginreplace(const char *filename) {
     if (folderfd < 0)
         return errno;
 
-    catchsignals(oldactions);
+    catchsignals();
     unnamed = 0;
 #if OSUNNAMED
     // The file has no name while it is written, so a run that ends at any
@@ -329,7 +372,7 @@ int osbeginreplace(const char *filename) {
     filefd = opennamed(picturepath, &errnum);
 #endif
     if (filefd < 0) {
-        releasesignals(oldactions);
+        releasesignals();
         close(folderfd);
         return errnum;
     }
@@ -368,7 +411,7 @@ int osfinishreplace(int errnum, int *replaced) {
     // And the rename reaches the disk before the run says it is done.
     if (errnum == 0 && syncfile(folderfd, 0) != 0)
         errnum = errno;
-    releasesignals(oldactions);
+    releasesignals();
     close(folderfd);
     return errnum;
 }
