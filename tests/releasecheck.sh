@@ -14,6 +14,8 @@
 # - the zip's README opens with Windows' (tests/wincheck.sh runs its
 #   program), and its program's manifest and version resource say what
 #   they must;
+# - the WebAssembly module run under Node's WASI, and the page holding it
+#   (tests/pagecheck.mjs drives the page itself);
 # - SHA256SUMS: every other file, and right.
 # Usage: releasecheck.sh DIST LINUXBUILD
 set -eu
@@ -152,6 +154,22 @@ for want in '<longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/Window
         fail "the zip's program: no $want in its resources"
 done
 echo "release: the zip's program declares long paths and Windows 10 and 11, version $version"
+
+# The WebAssembly module, run under Node's WASI, and the page, which must
+# hold that module and forbid every network request.
+wasm=$dist/moltravytext-$version.wasm
+page=$dist/moltravytext-$version.html
+[ -f "$wasm" ] && [ -f "$page" ] || fail "no $(basename "$wasm") or $(basename "$page")"
+mkdir "$work/wasm"
+cp "$linux"/glyphs/*.bmp "$work/wasm/"
+runs "$(basename "$wasm")" "$work/wasm" "node --no-warnings $source/tests/wasirun.mjs" "$wasm"
+node -e 'const fs = require("fs");
+const page = fs.readFileSync(process.argv[1], "utf8");
+const held = page.match(/const modulebase64 = "([^"]*)"/)[1];
+process.exit(held === fs.readFileSync(process.argv[2]).toString("base64") &&
+  page.includes("default-src \x27none\x27") ? 0 : 1);' "$page" "$wasm" ||
+    fail "$(basename "$page") does not hold the module, or allows requests"
+echo "release: $(basename "$wasm") runs under Node's WASI; $(basename "$page") holds it"
 
 # The checksums: of every other file, each right.
 (cd "$dist" && ls | grep -v '^SHA256SUMS$') >"$work/files"
