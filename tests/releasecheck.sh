@@ -11,6 +11,7 @@
 #   rpm --root, requiring a glibc, the licence marked %license;
 # - the static tarballs: one folder, laid out like the zip, a static program,
 #   a README that opens with Linux's first steps;
+# - in the tarballs and the zip, every link of the README resolving inside;
 # - the zip's README opens with Windows' (tests/wincheck.sh runs its
 #   program), and its program's manifest and version resource say what
 #   they must;
@@ -42,6 +43,19 @@ runs() {
     cmp -s "$2/out" "$work/linux/out" || fail "$1: the report differs"
     cmp -s "$2/moltravytext.bmp" "$work/linux/moltravytext.bmp" ||
         fail "$1: the picture differs"
+}
+
+# linksresolve NAME FOLDER: every link and picture (Markdown's, or an
+# HTML img's) of FOLDER/README.txt,
+# but for web addresses, names a file inside FOLDER.
+linksresolve() {
+    { grep -o '](\([^)]*\))' "$2/README.txt" | sed 's/^](\(.*\))$/\1/'
+      grep -o 'src="[^"]*"' "$2/README.txt" | sed 's/^src="\(.*\)"$/\1/'; } |
+        grep -v '^[a-z]*:' | sort -u >"$work/links"
+    [ -s "$work/links" ] || fail "$1: its README links to nothing it holds"
+    while read -r link; do
+        [ -f "$2/$link" ] || fail "$1: its README links to $link, which it lacks"
+    done <"$work/links"
 }
 
 emulator() {
@@ -119,14 +133,15 @@ for arch in x86_64 aarch64; do
     tar -xzf "$tarball" -C "$work/$arch-tar"
     [ "$(ls "$work/$arch-tar")" = "$folder" ] || fail "not one folder $folder"
     root=$work/$arch-tar/$folder
-    [ "$(ls "$root" | wc -l)" -eq 33 ] && [ "$(ls "$root"/*.bmp | wc -l)" -eq 29 ] ||
-        fail "$folder: not the program, 29 glyphs, README, LICENSE and manual"
+    [ "$(ls "$root" | wc -l)" -eq 34 ] && [ "$(ls "$root"/*.bmp | wc -l)" -eq 29 ] ||
+        fail "$folder: not the program, 29 glyphs, README, LICENSE, manual and docs"
     file "$root/moltravytext" | grep -q 'statically linked' ||
         fail "$folder: the program is not static"
     head -n 1 "$root/README.txt" | grep -q '^moltravytext for Linux: first steps$' ||
         fail "$folder: the README does not open with Linux's first steps"
     [ -s "$root/LICENSE.txt" ] && [ -s "$root/moltravytext.1" ] ||
         fail "$folder: no LICENSE.txt or moltravytext.1"
+    linksresolve "$folder.tar.gz" "$root"
     runs "$folder.tar.gz" "$root" "$(emulator "$arch")" ./moltravytext
     echo "release: $folder.tar.gz: static; runs in its own folder"
 done
@@ -138,6 +153,9 @@ z = zipfile.ZipFile(sys.argv[1])
 name = [n for n in z.namelist() if n.endswith("/README.txt")][0]
 sys.exit(not z.read(name).startswith(b"moltravytext for Windows: first steps"))' \
     "$zip" || fail "the zip's README does not open with Windows' first steps"
+/usr/bin/python3 -m zipfile -e "$zip" "$work/zip"
+linksresolve "$(basename "$zip")" "$work/zip/$(basename "$zip" .zip)"
+
 # The program's manifest (Windows 10 and 11, long paths) and its version
 # resource, read back from the program in the zip.
 /usr/bin/python3 -c 'import sys, zipfile

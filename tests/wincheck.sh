@@ -22,14 +22,15 @@ cmake --build "$win" --target package >"$work/log" 2>&1 || {
 zip=$(ls "$win"/moltravytext-*-win64.zip)
 echo "zip: $(basename "$zip")"
 
-# One folder: the program, the 29 glyph files, README.txt and LICENSE.txt.
+# One folder: the program, the 29 glyph files, README.txt, LICENSE.txt and
+# the docs folder of the pictures the README shows.
 /usr/bin/python3 -m zipfile -e "$zip" "$work/unpacked"
 folder=$(basename "$zip" .zip)
 [ "$(ls "$work/unpacked")" = "$folder" ] || fail "not one folder named $folder"
 root=$work/unpacked/$folder
 names=$(cd "$root" && ls | tr '\n' ' ')
 [ "$(cd "$root" && ls *.bmp | wc -l)" -eq 29 ] || fail "not 29 glyph files: $names"
-[ "$(cd "$root" && ls | wc -l)" -eq 32 ] || fail "other files: $names"
+[ "$(cd "$root" && ls | wc -l)" -eq 33 ] || fail "other files: $names"
 for f in moltravytext.exe README.txt LICENSE.txt; do
     [ -s "$root/$f" ] || fail "no $f"
 done
