@@ -11,8 +11,8 @@
 // Usage: node tests/pagecheck.mjs PAGE NATIVEPROGRAM GLYPHFOLDER [SCREENSHOT]
 // (run from a folder whose node_modules holds playwright-core).
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync, readdirSync, rmSync,
-  writeFileSync } from 'node:fs';
+import { copyFileSync, cpSync, mkdirSync, mkdtempSync, readFileSync,
+  readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
@@ -34,7 +34,7 @@ const check = (ok, what) => {
 // from, to) from the default set's.
 function folderof(label, make) {
   const folder = join(work, label);
-  execFileSync('mkdir', ['-p', folder]);
+  mkdirSync(folder);
   for (const name of readdirSync(defaults))
     make(name, join(defaults, name), join(folder, name));
   return folder;
@@ -44,7 +44,7 @@ function folderof(label, make) {
 function nativerun(folder, line) {
   const run = join(work, 'native');
   rmSync(run, { recursive: true, force: true });
-  execFileSync('cp', ['-r', folder, run]);
+  cpSync(folder, run, { recursive: true });
   try {
     execFileSync(native, [], { cwd: run, input: line + '\n', stdio: ['pipe', 'ignore', 'ignore'] });
   } catch {

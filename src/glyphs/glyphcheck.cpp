@@ -89,7 +89,7 @@ int refusedbmp(const unsigned char *data, size_t size) {
     // the pixels; after rewritebmp, that room holds the entries the header
     // counts, and no more. No room for one entry: it reads none.
     int bits = bmp.bits;
-    if (bmp.entries == 0 || bmp.offset < bmp.start)
+    if (bmp.entries == 0)
         return 1;
     if (bmp.entries >= 1 << bits)
         return 0;

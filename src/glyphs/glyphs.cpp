@@ -104,7 +104,6 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
         int64_t rows =
             bmp.height < 0 && bmp.height != INT_MIN ? -bmp.height : bmp.height;
         if (bmp.width != glyphsize || rows != glyphsize) {
-            stbi_info_from_callbacks(&io, &reader, width, height, channels);
             *width = (int)bmp.width;
             *height = (int)rows;
             free(data);

@@ -35,8 +35,8 @@ enum {
 // glyphcheck.h and bmpinfo.h) is glyphunreadable. The size is read from the
 // header before anything is rewritten or decoded, so an image of another
 // size, whatever its compression, is glyphwrongsize and never decoded.
-// *channels is the file's own channel count whenever the library could read
-// its header. On glyphloaded the caller owns *glyph and gives it to
+// *channels is the file's own channel count whenever the library has read
+// its header (not for a BMP of the wrong size, whose header is read here). On glyphloaded the caller owns *glyph and gives it to
 // releaseglyph.
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
               int *width, int *height);
