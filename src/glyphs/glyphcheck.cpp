@@ -9,9 +9,14 @@
 #include "glyphs.h"
 #include "inflatewalk.h"
 
+// The library's largest picture side.
+static const int64_t maxside = 1 << 24;
+
 // pngimagesize: the bytes of image data the header (IHDR's 13 bytes)
 // implies, each row with its filter byte, for each of the seven passes when
-// interlaced, as the library counts them; at most decoderblocklimit.
+// interlaced, as the library counts them; at most decoderblocklimit. A side
+// past the library's limit, which it refuses, counts as the limit: every
+// product then stays far inside 64 bits.
 static int64_t pngimagesize(const unsigned char *ihdr) {
     static const int xstart[7] = {0, 4, 0, 2, 0, 1, 0};
     static const int ystart[7] = {0, 0, 4, 0, 2, 0, 1};
@@ -19,6 +24,8 @@ static int64_t pngimagesize(const unsigned char *ihdr) {
     static const int ystep[7] = {8, 8, 8, 4, 4, 2, 2};
     int64_t width = be32(ihdr);
     int64_t height = be32(ihdr + 4);
+    width = width < maxside ? width : maxside;
+    height = height < maxside ? height : maxside;
     int64_t depth = ihdr[8];
     int colour = ihdr[9];
     int64_t samples = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
@@ -57,7 +64,11 @@ int refusedpng(const unsigned char *data, size_t size) {
         at += 8;
         if (length >= 0x80000000u || size - at < (size_t)length + 4)
             break;
-        if (memcmp(type, "IHDR", 4) == 0 && length == 13) {
+        if (memcmp(type, "IHDR", 4) == 0) {
+            // The first chunk, which the library has read; a second one is
+            // a damaged file.
+            if (at != 16 || length != 13)
+                break;
             most = pngimagesize(data + at);
         } else if (memcmp(type, "IDAT", 4) == 0) {
             if (!idatseen && length == 0)
