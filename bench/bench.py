@@ -23,10 +23,14 @@ shared machine); instruction counts and memory are judged always.
 (bench/hostileglyphs.py); no run may take more than a second.
 --wine EXE adds the Windows program's time for the typical message under
 wine, for information, after checking that its picture is the same bytes.
+--page HTML instead times the browser page (bench/pagetimes.mjs, in
+Chromium) side by side with the native program on the same messages, and
+judges the ratios (PAGETARGETS).
 Exit status 1 when a target is missed or the pictures differ.
 """
 import argparse
 import datetime
+import json
 import os
 import platform
 import re
@@ -91,6 +95,14 @@ def inputs():
 
 # The most instructions a run on any glyph set may take.
 MOSTHOSTILE = 1500 * 1000 * 1000
+
+# The page's targets, as ratios of its time to the native program's for the
+# same message on the same machine in the same run: the typical message,
+# the long one, and the largest picture a line makes in practice (the
+# README's sample line repeated to 1998 characters: 7240 by 8250 pixels, a
+# 179 MB file); and the page's opening against one native typical run.
+PAGETARGETS = {"open": 40.0, "typical": 4.0, "long": 6.0, "repeated": 4.5}
+REPEATED = ("Hello, World! Is this the moltravy script? It is. " * 40)[:1998]
 
 
 def timedrun(command, folder, data):
@@ -361,6 +373,71 @@ def glyphsets(args):
     return 0 if fine else 1
 
 
+def pagebench(args):
+    """The page's times in Chromium (bench/pagetimes.mjs), from Enter to
+    the picture shown, beside the native program's for the same messages,
+    each the median of its runs; judged as ratios (PAGETARGETS)."""
+    program = os.path.abspath(args.program)
+    reps = min(args.reps, 5)
+    messages = [("typical", inputs()[0][1]), ("long", inputs()[1][1]),
+                ("repeated", REPEATED.encode() + b"\n")]
+    rows, misses = [], []
+    with tempfile.TemporaryDirectory() as root:
+        files = []
+        native = {}
+        for name, data in messages:
+            folder = folderwith(args.glyphs, root, name)
+            runs = [timedrun([program], folder, data) for _ in range(reps)]
+            if any(r[1] != 0 for r in runs):
+                sys.exit("%s: the program ended with %d" % (name, runs[0][1]))
+            native[name] = statistics.median(r[0] for r in runs) * 1000
+            files.append(os.path.join(root, name + ".txt"))
+            with open(files[-1], "wb") as f:
+                f.write(data)
+        nodefolder = os.path.join(os.path.dirname(HERE), "build-pagecheck")
+        run = subprocess.run(
+            ["node", os.path.join(HERE, "pagetimes.mjs"),
+             os.path.abspath(args.page), str(reps)] + files,
+            cwd=nodefolder, capture_output=True, check=False)
+        if run.returncode != 0:
+            sys.exit("the page could not be timed:\n" + run.stderr.decode())
+        page = json.loads(run.stdout.decode().strip().splitlines()[-1])
+    page = {("open" if k == "open" else
+             os.path.basename(k)[:-4]): v for k, v in page.items()}
+    for name in ["open", "typical", "long", "repeated"]:
+        yardstick = native["typical" if name == "open" else name]
+        ratio = page[name] / yardstick
+        rows.append((name, page[name], yardstick, ratio))
+        if ratio > PAGETARGETS[name]:
+            misses.append("page, %s: %.1f x the native program's time, over "
+                          "%.1f" % (name, ratio, PAGETARGETS[name]))
+    lines = ["| page | in Chromium | native program | ratio | target |",
+             "|---|---|---|---|---|"]
+    for name, ms, yardstick, ratio in rows:
+        lines.append("| %s | %.1f ms | %.1f ms | %.2f | %.1f |" % (
+            "opened from disk (against a native typical run)"
+            if name == "open" else name + " message", ms, yardstick, ratio,
+            PAGETARGETS[name]))
+    text = "\n".join(lines)
+    print(text)
+    print()
+    print("\n".join("MISSED: " + m for m in misses) if misses
+          else "Every page target holds.")
+    if args.markdown:
+        appendsection(args.markdown, "The page in a browser", "--page",
+                      ": the page (moltravytext.html, opened from disk in "
+                      "headless Chromium) and the native program on the same "
+                      "messages in the same run, each the median of %d runs; "
+                      "the page's time runs from Enter to the picture (or its "
+                      "preview) shown, the program's is the whole process. "
+                      "*repeated* is the README's sample line repeated to "
+                      "1998 characters, a 7240 by 8250 picture (a 179 MB "
+                      "file).\n\n%s\n\nResult: %s.\n" % (
+                          reps, text, "; ".join(misses) if misses
+                          else "every target holds"))
+    return 1 if misses else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
@@ -373,7 +450,10 @@ def main():
     parser.add_argument("--glyphsets", action="store_true")
     parser.add_argument("--wine")
     parser.add_argument("--scratch", default=None)
+    parser.add_argument("--page")
     args = parser.parse_args()
+    if args.page:
+        sys.exit(pagebench(args))
     if args.largest:
         sys.exit(largest(args))
     if args.glyphsets:

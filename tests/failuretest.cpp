@@ -159,9 +159,10 @@ TEST(Failure, StatusMessageAndNothingLost) {
 #endif
         auto start = std::chrono::steady_clock::now();
         toolrun run = runtool(dir, c.input, c.prelude, false, c.wrapper);
-        // Never long: a held picture is waited for about a second.
+        // A ceiling only a hang reaches: a held picture is waited for about
+        // a second, and a run takes well under one, even under wine.
         EXPECT_LT(std::chrono::steady_clock::now() - start,
-                  std::chrono::seconds(10))
+                  std::chrono::seconds(60))
             << c.how;
 #ifdef _WIN32
         letgo(held);

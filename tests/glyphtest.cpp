@@ -278,8 +278,10 @@ TEST(Glyphs, EveryBmpAndPngLayoutAndNothingElse) {
         fillstack(0x00);
         int result =
             loadglyph(path.c_str(), &glyph, &channels, &width, &height);
+        // A ceiling only a hang reaches: a glyph takes milliseconds, even
+        // under the sanitizers or qemu; how fast is the benchmark's to say.
         EXPECT_LT(std::chrono::steady_clock::now() - start,
-                  std::chrono::seconds(2))
+                  std::chrono::seconds(30))
             << name;
         fillstack(0xa5);
         EXPECT_EQ(loadglyph(path.c_str(), &again, &channels, &width, &height),
