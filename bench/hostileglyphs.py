@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
 import makeglyphs  # noqa: E402  (the corpus's PNG and chunk writers)
 
 LIMIT = makeglyphs.FILELIMIT
-# The most blocks with codes of their own the program reads in a PNG.
+# The most blocks with codes of their own (dynamic blocks) a PNG may hold.
 MAXBLOCKS = 1024
 # The image data a 50 by 50 grey picture needs: each row and its filter byte.
 PICTURE = 50 * 51
@@ -46,52 +46,91 @@ class Bits:
         for byte in data:
             self.put(byte, 8)
 
-    def dynamic(self, final, length):
-        """A dynamic block header whose literal 0, end code and one distance
-        all have codes of the given length (1 to 15), the rest none."""
+    def header(self, final, literals, distances):
+        """A dynamic block header for the given code lengths of the literals
+        and lengths (257 to 286) and of the distances (1 to 30), each a code
+        zlib takes; returns the literals' codes, to write symbols with."""
         self.put(final, 1)
         self.put(2, 2)
-        self.put(0, 5)
-        self.put(0, 5)
+        self.put(len(literals) - 257, 5)
+        self.put(len(distances) - 1, 5)
         self.put(15, 4)
-        first, second = sorted([length, 18])
+        # The lengths as code length symbols: runs of zeros as 17 and 18,
+        # runs of another length as 16 after its first.
+        symbols, values, i = [], literals + distances, 0
+        while i < len(values):
+            run = 1
+            while i + run < len(values) and values[i + run] == values[i]:
+                run += 1
+            if values[i] == 0 and run >= 3:
+                run = min(run, 138)
+                symbols.append((18, run - 11, 7) if run >= 11
+                               else (17, run - 3, 3))
+            elif values[i] != 0 and run >= 4:
+                run = min(run, 7)
+                symbols += [(values[i], 0, 0), (16, run - 4, 2)]
+            else:
+                run = 1
+                symbols.append((values[i], 0, 0))
+            i += run
+        used = sorted({s[0] for s in symbols})
+        lengths = [0] * 19
+        for symbol, length in zip(used, complete(len(used))):
+            lengths[symbol] = length
         for symbol in ORDER:
-            self.put(1 if symbol in (length, 18) else 0, 3)
-        codes = {first: 0, second: 1}
-        self.code(codes[length], 1)                 # literal 0
-        for run in (138, 117):                      # literals 1 to 255: none
-            self.code(codes[18], 1)
-            self.put(run - 11, 7)
-        self.code(codes[length], 1)                 # the end code
-        self.code(codes[length], 1)                 # distance 1
-
-    def full(self):
-        """An empty dynamic block that codes every literal (in 9 bits) and
-        every distance (in 5): the most code tables cost to build."""
-        self.put(0, 1)
-        self.put(2, 2)
-        self.put(29, 5)
-        self.put(29, 5)
-        self.put(15, 4)
-        codes = {5: 0, 9: 1, 16: 2}          # 2-bit codes for the lengths
-        for symbol in ORDER:
-            self.put(2 if symbol in codes else 0, 3)
-        for length, count in ((9, 286), (5, 30)):
-            self.code(codes[length], 2)
-            left = count - 1
-            while left >= 3:                 # 16: the last length again
-                n = min(6, left)
-                self.code(codes[16], 2)
-                self.put(n - 3, 2)
-                left -= n
-            for _ in range(left):
-                self.code(codes[length], 2)
-        self.code(256, 9)                    # the end code
+            self.put(lengths[symbol], 3)
+        codes = canonical(lengths)
+        for symbol, extra, n in symbols:
+            self.code(codes[symbol], lengths[symbol])
+            self.put(extra, n)
+        return canonical(literals)
 
     def bytes(self):
         bits = self.bits + [0] * (-len(self.bits) % 8)
         return bytes(sum(bits[i + k] << k for k in range(8))
                      for i in range(0, len(bits), 8))
+
+
+def complete(n):
+    """Code lengths for n symbols (2 or more) that fill their code exactly,
+    as zlib wants: the shortest lengths that do."""
+    longest = max(1, (n - 1).bit_length())
+    shorter = (1 << longest) - n
+    return [longest - 1] * shorter + [longest] * (n - shorter)
+
+
+def canonical(lengths):
+    """The canonical Huffman codes of the given lengths, by symbol."""
+    count = [0] * 16
+    for length in lengths:
+        count[length] += 1
+    count[0] = 0
+    code, nxt = 0, [0] * 16
+    for length in range(1, 16):
+        code = (code + count[length - 1]) << 1
+        nxt[length] = code
+    codes = [0] * len(lengths)
+    for symbol, length in enumerate(lengths):
+        if length:
+            codes[symbol] = nxt[length]
+            nxt[length] += 1
+    return codes
+
+
+def skewed(length):
+    """Literal lengths in which literal 0 and the end code have codes of the
+    given length (1 to 15) and literals 1 to length - 1 the shorter ones:
+    a code zlib takes, whose literal 0 costs length bits."""
+    lengths = [0] * 257
+    lengths[0] = lengths[256] = length
+    for k in range(1, length):
+        lengths[k] = k
+    return lengths
+
+
+# Literal and distance lengths that code every symbol: the most a code
+# table costs to build.
+FULL = (([8] * 226 + [9] * 60), ([4] * 2 + [5] * 28))
 
 
 def png(stream, extra=b"", palette=False):
@@ -115,6 +154,11 @@ def filled(body, palette=False):
     return data
 
 
+def zlibstream(bits, inflated):
+    return (b"\x78\x01" + bits.bytes() +
+            struct.pack(">I", zlib.adler32(inflated)))
+
+
 def blocks(kind, count):
     """count empty deflate blocks of a kind, then the pixels stored."""
     bits = Bits()
@@ -123,28 +167,41 @@ def blocks(kind, count):
             bits.put(0, 1)
             bits.put(1, 2)
             bits.code(0, 7)
-        elif kind == "full":
-            bits.full()
         else:
-            bits.dynamic(0, 1)
-            bits.code(1, 1)
+            literals, distances = FULL if kind == "full" else (skewed(1), [1])
+            codes = bits.header(0, literals, distances)
+            bits.code(codes[256], literals[256])
     bits.stored(RAW)
-    return png(b"\x78\x01" + bits.bytes() + struct.pack(">I", zlib.adler32(RAW)))
+    return png(zlibstream(bits, RAW))
 
 
 def flood(length, count=None):
     """One block of count literal zeros (by default as many as fit the size
-    limit or the decoder's output), each with a code of the given length: a
-    black glyph, followed, past PICTURE bytes, by data the decoder would
-    inflate and then ignore."""
+    limit), each with a code of the given length: a black glyph, followed,
+    past PICTURE bytes, by data that is inflated to check its Adler-32."""
     if count is None:
-        count = min((LIMIT - 200) * 8 // length, 652800)
+        count = (LIMIT - 300) * 8 // length
     bits = Bits()
-    bits.dynamic(1, length)
-    bits.bits += [0] * (count * length)
-    bits.code(1, length)
-    check = zlib.adler32(bytes(count))
-    return png(b"\x78\x01" + bits.bytes() + struct.pack(">I", check))
+    literals = skewed(length)
+    codes = bits.header(1, literals, [1])
+    zero = [(codes[0] >> i) & 1 for i in range(length - 1, -1, -1)]
+    bits.bits += zero * count
+    bits.code(codes[256], length)
+    return png(zlibstream(bits, bytes(count)))
+
+
+def copies(count):
+    """One block of fixed codes: a literal zero, then count copies of 258
+    bytes from one back."""
+    bits = Bits()
+    bits.put(1, 1)
+    bits.put(1, 2)
+    bits.code(0x30, 8)
+    for _ in range(count):
+        bits.code(0xC5, 8)
+        bits.code(0, 5)
+    bits.code(0, 7)
+    return png(zlibstream(bits, bytes(1 + 258 * count)))
 
 
 def rle(runs, width=50, height=50):
@@ -177,32 +234,31 @@ def largest():
     return rle(row * 1024 + b"\0\1", 1024, 1024)
 
 
+# 1 MiB, the most a PNG's image data may inflate to.
+MOST = 1 << 20
+
 HOSTILE = [
-    ("empty chunks", "256 KiB of empty ancillary chunks before the pixels",
-     filled(0)),
+    ("empty chunks", "256 KiB of empty ancillary chunks before the pixels, "
+     "each one's CRC checked", filled(0)),
     ("130-byte chunks", "256 KiB of 130-byte ancillary chunks", filled(118)),
-    ("empty chunks, palette", "the same before a palette, which the size "
-     "check walks too", filled(0, palette=True)),
-    ("fixed blocks", "%d empty deflate blocks with fixed codes, the most "
-     "that is read" % MAXBLOCKS, blocks("fixed", MAXBLOCKS)),
-    ("dynamic blocks", "%d empty deflate blocks with their own codes"
-     % MAXBLOCKS, blocks("dynamic", MAXBLOCKS)),
+    ("empty chunks, palette", "the same before a palette", filled(0,
+                                                                  palette=True)),
+    ("fixed blocks filling the file", "207,000 empty fixed-code blocks, "
+     "which build no tables: read", blocks("fixed", (LIMIT - 2700) * 8 // 10)),
+    ("dynamic blocks", "%d empty deflate blocks with their own codes, the "
+     "most that is read" % MAXBLOCKS, blocks("dynamic", MAXBLOCKS)),
     ("full dynamic blocks", "%d empty deflate blocks that code every "
      "literal and distance" % MAXBLOCKS, blocks("full", MAXBLOCKS)),
     ("full dynamic blocks, one too many", "%d such blocks: refused"
      % (MAXBLOCKS + 1), blocks("full", MAXBLOCKS + 1)),
-    ("literal flood to the picture's size", "%d literals with 15-bit codes, "
-     "as many as the picture needs" % PICTURE, flood(15, PICTURE)),
-    ("literal flood, 3-bit codes", "652,800 literals from 245 KB, the "
-     "picture's then more: refused", flood(3)),
-    ("literal flood, 6-bit codes", "349,000 literals: refused", flood(6)),
-    ("literal flood, 12-bit codes", "174,000 literals with long codes: "
-     "refused", flood(12)),
-    ("too many blocks", "one block more than is read: refused",
-     blocks("fixed", MAXBLOCKS + 1)),
-    ("fixed blocks filling the file", "207,000 empty fixed-code blocks (9 s "
-     "before blocks were counted): refused",
-     blocks("fixed", (LIMIT - 2700) * 8 // 10)),
+    ("literal flood, 1-bit codes", "1 MiB less 100 bytes of literals, "
+     "all inflated for the Adler-32: read", flood(1, MOST - 100)),
+    ("literal flood past 1 MiB", "2 million literals with 1-bit codes: "
+     "refused at 1 MiB", flood(1)),
+    ("literal flood, 15-bit codes", "139,000 literals with the longest "
+     "codes: read", flood(15)),
+    ("copies to 1 MiB", "4,064 copies of 258 bytes: read",
+     copies((MOST - 1) // 258)),
     ("RLE escapes", "an RLE8 BMP: 65,000 moves by nothing, then a run a "
      "pixel", escapes()),
     ("RLE runs to the edge", "an RLE8 BMP: a run a pixel, each row's last to "

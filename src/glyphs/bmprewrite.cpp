@@ -4,25 +4,22 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bmpinfo.h"
 #include "byteorder.h"
-#include "glyphcheck.h"
+#include "stbimage.h"
 
-// The file header before every BMP's own header; the two headers written
-// here; and the library's largest picture side.
-static const int64_t fileheadersize = 14;
+// The two headers written here.
 static const int64_t plainheadersize = 40;
 static const int64_t maskheadersize = 108;
-static const int64_t maxside = 1 << 24;
 
 // unpackruns: the run-length pixels from data + at into rows of out (rows
 // of rowbytes bytes, one palette index a byte, all 0 to start with), RLE4
 // when nibbles. Rows come in the order the file stores them, so a file
 // stored top first unpacks as well. A run may reach into the padding that
 // ends an uncompressed row of the same picture (ImageMagick and
-// GraphicsMagick fill it); those pixels are dropped. Returns 0, or -1 for a
-// run past that, or past the picture, or data that ends before the end
-// code.
+// GraphicsMagick fill it); those pixels are dropped. Data that ends where a
+// code would start (or lacks only the padding byte after its last absolute
+// run) ends the picture, as an end code does. Returns 0, or -1 for a run
+// past the padded row or past the picture, or a code cut off.
 static int unpackruns(const unsigned char *data, size_t size, size_t at,
                       int nibbles, int64_t width, int64_t rows,
                       int64_t rowbytes, unsigned char *out) {
@@ -30,8 +27,8 @@ static int unpackruns(const unsigned char *data, size_t size, size_t at,
     int64_t x = 0;
     int64_t y = 0;
     for (;;) {
-        if (at > size || size - at < 2)
-            return -1;
+        if (at >= size || size - at < 2)
+            return 0;
         int count = data[at];
         int code = data[at + 1];
         at += 2;
@@ -76,76 +73,80 @@ static int unpackruns(const unsigned char *data, size_t size, size_t at,
     }
 }
 
-int rewritebmp(unsigned char **data, size_t *size) {
-    bmpinfo bmp;
-    int kind = readbmpinfo(*data, *size, &bmp);
-    if (kind <= 0)
-        return kind;
-    int64_t hsz = bmp.headersize;
-    int runlength = bmp.compression == 1 || bmp.compression == 2;
-    int bitfields = bmp.compression == 3;
-    if (hsz != 12 && hsz != 52 && hsz != 56 && hsz != 64 && !runlength &&
-        bmp.offset <= bmp.start)
-        return 0; // read exactly as it is, or refused as it is
-    // Refused: pixels that start inside the header or palette, a palette
-    // the file does not hold whole, a size the library never reads.
-    int64_t rows = bmp.height < 0 ? -bmp.height : bmp.height;
-    int64_t entrysize = bmp.entrysize;
-    if (bmp.offset < bmp.start ||
-        bmp.palette + entrysize * bmp.entries > (int64_t)*size ||
-        bmp.width <= 0 || bmp.width > maxside || rows == 0 || rows > maxside)
-        return -1;
+// pastpalette: whether a pixel of rows (rowbytes bytes each, bits a pixel,
+// width pixels a row) names an entry at or past entries.
+static int pastpalette(const unsigned char *pixels, int64_t width, int64_t rows,
+                       int64_t rowbytes, int bits, int64_t entries) {
+    if (entries >= (int64_t)1 << bits)
+        return 0;
+    for (int64_t y = 0; y < rows; y++) {
+        const unsigned char *row = pixels + y * rowbytes;
+        for (int64_t x = 0; x < width; x++) {
+            int64_t bit = x * bits;
+            int index =
+                row[bit / 8] >> (8 - bits - bit % 8) & ((1 << bits) - 1);
+            if (index >= entries)
+                return 1;
+        }
+    }
+    return 0;
+}
 
-    int bits = runlength ? 8 : bmp.bits;
-    int64_t rowbytes = (bits * bmp.width + 31) / 32 * 4;
-    int64_t pixelbytes = rowbytes * rows;
-    // Uncompressed rows are copied as far as the file holds them: a file
-    // cut off stays so, and the decoder notices. Runs unpack in full.
-    int64_t held = (int64_t)*size - bmp.offset;
-    int64_t copied = runlength ? pixelbytes : held < 0 ? 0 : held;
-    if (copied > pixelbytes)
-        copied = pixelbytes;
-    if (runlength && pixelbytes > (int64_t)decoderblocklimit)
+int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size) {
+    int runlength = bmp->compression == 1 || bmp->compression == 2;
+    int bitfields = bmp->compression == 3;
+    if (bmp->width > librarymaxside || bmp->rows > librarymaxside)
+        return -1;
+    int bits = runlength ? 8 : bmp->bits;
+    int64_t rowbytes = (bits * bmp->width + 31) / 32 * 4;
+    int64_t pixelbytes = rowbytes * bmp->rows;
+    // Uncompressed rows must all be in the file; runs unpack in full.
+    if (pixelbytes > (int64_t)decoderblocklimit ||
+        (!runlength && bmp->offset + pixelbytes > (int64_t)*size))
         return -1;
     int64_t headersize = bitfields ? maskheadersize : plainheadersize;
-    int64_t pixelstart = fileheadersize + headersize + 4 * bmp.entries;
-    unsigned char *out = (unsigned char *)calloc(1, pixelstart + copied);
+    int64_t pixelstart = bmpfileheadersize + headersize + 4 * bmp->entries;
+    int64_t filesize = pixelstart + pixelbytes;
+    unsigned char *out = (unsigned char *)calloc(1, (size_t)filesize);
     if (out == NULL)
         return -1;
 
-    int64_t filesize = pixelstart + pixelbytes;
     out[0] = 'B';
     out[1] = 'M';
-    putle32(out + 2, filesize > UINT32_MAX ? UINT32_MAX : (uint32_t)filesize);
+    putle32(out + 2, (uint32_t)filesize);
     putle32(out + 10, (uint32_t)pixelstart);
-    unsigned char *info = out + fileheadersize;
+    unsigned char *info = out + bmpfileheadersize;
     putle32(info, (uint32_t)headersize);
-    putle32(info + 4, (uint32_t)bmp.width);
-    putle32(info + 8, (uint32_t)(int32_t)bmp.height);
+    putle32(info + 4, (uint32_t)bmp->width);
+    putle32(info + 8, (uint32_t)(int32_t)bmp->height);
     putle16(info + 12, 1);
     putle16(info + 14, (uint32_t)bits);
     putle32(info + 16, bitfields ? 3 : 0);
-    putle32(info + 32, (uint32_t)bmp.entries);
+    putle32(info + 32, (uint32_t)bmp->entries);
     for (int i = 0; bitfields && i < 4; i++)
-        putle32(info + 40 + 4 * i, bmp.mask[i]);
+        putle32(info + 40 + 4 * i, bmp->mask[i]);
 
     // The palette's blue, green and red, each entry widened to four bytes.
-    for (int64_t i = 0; i < bmp.entries; i++)
-        memcpy(info + headersize + 4 * i, *data + bmp.palette + entrysize * i,
-               3);
+    for (int64_t i = 0; i < bmp->entries; i++)
+        memcpy(info + headersize + 4 * i,
+               *data + bmp->palette + bmp->entrysize * i, 3);
 
     unsigned char *pixels = out + pixelstart;
+    int refused = 0;
     if (runlength) {
-        if (unpackruns(*data, *size, (size_t)bmp.offset, bmp.compression == 2,
-                       bmp.width, rows, rowbytes, pixels) != 0) {
-            free(out);
-            return -1;
-        }
+        refused =
+            unpackruns(*data, *size, (size_t)bmp->offset, bmp->compression == 2,
+                       bmp->width, bmp->rows, rowbytes, pixels) != 0;
     } else {
-        memcpy(pixels, *data + bmp.offset, (size_t)copied);
+        memcpy(pixels, *data + bmp->offset, (size_t)pixelbytes);
+    }
+    if (refused || (bits <= 8 && pastpalette(pixels, bmp->width, bmp->rows,
+                                             rowbytes, bits, bmp->entries))) {
+        free(out);
+        return -1;
     }
     free(*data);
     *data = out;
-    *size = (size_t)(pixelstart + copied);
+    *size = (size_t)filesize;
     return 0;
 }

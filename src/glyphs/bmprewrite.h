@@ -8,7 +8,8 @@
 // - run-length pixels (RLE8, RLE4), which ImageMagick and GraphicsMagick
 //   write by default for a grey or palette picture: unpacked into 8-bit
 //   rows. Pixels the runs skip (a delta, an early end of line or of the
-//   picture) get palette index 0, as other decoders give them;
+//   picture, or data that ends without the end code) get palette index 0,
+//   as other decoders give them;
 // - an OS/2 header (12 bytes: ImageMagick's BMP2, netpbm's ppmtobmp -os2,
 //   GraphicsMagick), whose palette entries are 3 bytes, and OS/2's 64-byte
 //   header;
@@ -18,27 +19,37 @@
 // - bytes between the header (or the palette) and the pixels: an alignment
 //   gap, a colour table in a 24-bit file, a colour profile, or palette
 //   entries past the header's colour count (bmpinfo.h), which the library
-//   would take as colours.
+//   would take as colours;
+// - bfOffBits that points inside the headers or the palette: the pixels
+//   are read from where it points, as most decoders read them;
+// - a plane count other than 1, which the library refuses.
 //
-// The result has a 40-byte header (a 108-byte one, masks inside, for bit
-// fields, so that an alpha mask is kept), the palette in 4-byte entries and
-// the pixel rows right after it. Every other file, BMP or not, is left as
-// it is.
+// Every BMP is rewritten, so that the library meets one layout only: a
+// 40-byte header (a 108-byte one, masks inside, for bit fields, so that an
+// alpha mask is kept), the palette in 4-byte entries and the pixel rows
+// right after it. The rewrite also refuses a palette picture with a pixel
+// that names an entry past the palette (bmpinfo.h): the library keeps its
+// palette in memory it never clears and does not check an index against
+// it.
 //
-//   unsigned char *data; size_t size;          the glyph file, read whole
-//   if (rewritebmp(&data, &size) != 0) ... refuse the file ...
+//   bmpinfo bmp;                     from readbmpinfo, which returned 1
+//   if (rewritebmp(&bmp, &data, &size) != 0) ... refuse the file ...
 #ifndef MOLTRAVYTEXT_BMPREWRITE_H
 #define MOLTRAVYTEXT_BMPREWRITE_H
 
 #include <cstddef>
 
-// rewritebmp: when *data (*size bytes, from malloc) is a BMP of a kind
-// above, replaces it with the rewritten file, a new block from malloc, and
-// frees the old one. Returns 0, or -1 for a BMP that cannot be read: one
-// that readbmpinfo refuses (bmpinfo.h), a picture of more than
-// decoderblocklimit bytes once unpacked, or run-length data with a run past
-// its row or past the picture, or that ends before its end code. The caller
-// owns *data either way.
-int rewritebmp(unsigned char **data, size_t *size);
+#include "bmpinfo.h"
+
+// rewritebmp: replaces *data (*size bytes, from malloc), the BMP that *bmp
+// describes, with the rewritten file, a new block from malloc, and frees the
+// old one. Returns 0, or -1 for a BMP that cannot be read: a side past the
+// library's limit, a picture of more than decoderblocklimit bytes once
+// unpacked, pixel rows the file does not hold whole, run-length data with a
+// run past its row or past the picture, or a code cut off (data that ends
+// before its end code simply ends the picture), a pixel that names an
+// entry past the palette, or memory that runs out. The caller owns *data
+// either way.
+int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size);
 
 #endif

@@ -1,5 +1,5 @@
 // Numbers stored in a file's bytes: BMP's are little-endian, PNG's
-// big-endian. The glyph checks and the BMP rewrite share these.
+// big-endian. The BMP and PNG rewrites share these.
 #ifndef MOLTRAVYTEXT_BYTEORDER_H
 #define MOLTRAVYTEXT_BYTEORDER_H
 
@@ -17,6 +17,13 @@ inline uint32_t le32(const unsigned char *p) {
 inline uint32_t be32(const unsigned char *p) {
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 |
            p[3];
+}
+
+inline void putbe32(unsigned char *p, uint32_t v) {
+    p[0] = (unsigned char)(v >> 24);
+    p[1] = (unsigned char)(v >> 16);
+    p[2] = (unsigned char)(v >> 8);
+    p[3] = (unsigned char)v;
 }
 
 inline void putle16(unsigned char *p, uint32_t v) {

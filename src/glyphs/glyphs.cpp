@@ -1,13 +1,12 @@
 #include "glyphs.h"
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "bmpinfo.h"
 #include "bmprewrite.h"
-#include "glyphcheck.h"
 #include "os/os.h"
+#include "pngrewrite.h"
 #include "stbimage.h"
 
 // The glyph table: each glyph's file and the message character it stands
@@ -35,11 +34,11 @@ char glyphcharacter(int i) {
     return glyphtable[i].character;
 }
 
-// The library reads past the end of a cut-off file as zeros, so a truncated
-// glyph would load without complaint and print as a smudge. The file is
-// read into memory whole, and the library reads it through these callbacks,
-// which note any read the file cannot answer in full; such a glyph is
-// refused.
+// The library reads past the end of a file as zeros, so a file cut off
+// would load without complaint and print as a smudge. The rewrites refuse
+// such files; the library still reads through these callbacks, which note
+// any read the file cannot answer in full, so that a file the rewrites let
+// through short is refused all the same.
 struct glyphreader {
     const unsigned char *data;
     size_t size;
@@ -80,7 +79,7 @@ static int glyphbytesend(void *user) {
 // No 50 by 50 glyph needs more: a 16-bit RGBA PNG stored without compression
 // is about 20 KB, and this leaves room for metadata such as a colour profile.
 // The limit also bounds the work a file can make: a PNG of empty chunks
-// keeps the decoder walking through them.
+// keeps the checks walking through them.
 static const size_t glyphfilelimit = 256 << 10;
 
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
@@ -88,55 +87,50 @@ int loadglyph(const char *filename, unsigned char **glyph, int *channels,
     *glyph = NULL;
     *width = 0;
     *height = 0;
-    // One read for the size check, the checks of our own and the decoding,
-    // so that all of them see the same bytes: a BMP as the rewrite leaves
-    // it, in the one layout the library reads exactly.
     unsigned char *data = NULL;
     size_t size = 0;
     if (osreadfile(filename, glyphfilelimit, &data, &size) != 0)
         return glyphunreadable;
-    glyphreader reader = {data, size, 0, 0};
-    stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
-    // A BMP's size comes first, before any rewrite: a run-length picture of
-    // the wrong size gets the same answer as an uncompressed one.
+    // The size first, from the header alone, before anything is rewritten
+    // or decoded: a picture of another size gets the same answer whatever
+    // its compression.
+    // The headers, read once: 1 a picture, 0 neither format, -1 refused.
     bmpinfo bmp;
-    if (readbmpinfo(data, size, &bmp) == 1) {
-        int64_t rows =
-            bmp.height < 0 && bmp.height != INT_MIN ? -bmp.height : bmp.height;
-        if (bmp.width != glyphsize || rows != glyphsize) {
-            *width = (int)bmp.width;
-            *height = (int)rows;
-            free(data);
-            return glyphwrongsize;
-        }
+    int64_t sidex = 0;
+    int64_t sidey = 0;
+    int kind = readbmpinfo(data, size, &bmp);
+    int isbmp = kind != 0;
+    if (isbmp) {
+        sidex = bmp.width;
+        sidey = bmp.rows;
+    } else {
+        kind = readpngheader(data, size, &sidex, &sidey);
     }
-    if (rewritebmp(&data, &size) != 0) {
+    if (kind == 1 && (sidex != glyphsize || sidey != glyphsize)) {
         free(data);
-        return glyphunreadable;
+        *width = (int)sidex;
+        *height = (int)sidey;
+        return glyphwrongsize;
     }
-    reader = {data, size, 0, 0};
+    // Brought into the one layout the library reads exactly, or refused.
+    int rewritten = kind != 1 ? -1
+                    : isbmp   ? rewritebmp(&bmp, &data, &size)
+                              : rewritepng(&data, &size);
     int result = glyphunreadable;
-    if (stbi_info_from_callbacks(&io, &reader, width, height, channels)) {
-        // A BMP whose rows are stored top first gives a negative height.
-        if (*height < 0 && *height != INT_MIN)
-            *height = -*height;
-        if (*width != glyphsize || *height != glyphsize) {
-            result = glyphwrongsize;
-        } else if (!refusedpng(data, size) && !refusedbmp(data, size)) {
-            int w = 0;
-            int h = 0;
-            reader.at = 0;
-            reader.pastend = 0;
-            unsigned char *pixels =
-                stbi_load_from_callbacks(&io, &reader, &w, &h, channels, 1);
-            // Refused when cut off, or not the size its header gave.
-            if (pixels != NULL && !reader.pastend && w == glyphsize &&
-                h == glyphsize) {
-                *glyph = pixels;
-                result = glyphloaded;
-            } else {
-                stbi_image_free(pixels);
-            }
+    if (rewritten == 0) {
+        glyphreader reader = {data, size, 0, 0};
+        stbi_io_callbacks io = {readglyphbytes, skipglyphbytes, glyphbytesend};
+        int decodedx = 0;
+        int decodedy = 0;
+        unsigned char *pixels = stbi_load_from_callbacks(
+            &io, &reader, &decodedx, &decodedy, channels, 1);
+        // Refused when cut off, or not the size its header gave.
+        if (pixels != NULL && !reader.pastend && decodedx == glyphsize &&
+            decodedy == glyphsize) {
+            *glyph = pixels;
+            result = glyphloaded;
+        } else {
+            stbi_image_free(pixels);
         }
     }
     free(data);

@@ -30,14 +30,17 @@ enum {
 
 // loadglyph: reads a plain BMP or PNG file of at most 256 KiB, recognised by
 // its content, reduced to one grey byte a pixel (colour by the library's
-// rule, alpha dropped). Any other format, a file cut off, or one the decoder
-// would mishandle, fill with memory it never wrote or spend long on (see
-// glyphcheck.h and bmpinfo.h) is glyphunreadable. The size is read from the
-// header before anything is rewritten or decoded, so an image of another
-// size, whatever its compression, is glyphwrongsize and never decoded.
-// *channels is the file's own channel count whenever the library has read
-// its header (not for a BMP of the wrong size, whose header is read here). On glyphloaded the caller owns *glyph and gives it to
-// releaseglyph.
+// rule, alpha dropped). A PNG is read as libpng reads it (pngrewrite.h), a
+// BMP as most decoders read it (bmpinfo.h, bmprewrite.h); either is brought
+// into one plain layout before the image library decodes it. Any other
+// format, a file cut off or damaged, or one the decoder would mishandle,
+// fill with memory it never wrote or spend long on, is glyphunreadable. The
+// size is read from the header before anything is rewritten or decoded: a
+// header that describes a picture of another size, whatever its
+// compression, is glyphwrongsize with the picture's real *width and
+// *height (both 1 or more), and is never decoded. On glyphloaded *channels
+// is the file's own channel count, and the caller owns *glyph and gives it
+// to releaseglyph.
 int loadglyph(const char *filename, unsigned char **glyph, int *channels,
               int *width, int *height);
 

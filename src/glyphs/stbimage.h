@@ -9,8 +9,19 @@
 #ifndef MOLTRAVYTEXT_STBIMAGE_H
 #define MOLTRAVYTEXT_STBIMAGE_H
 
+#include <cstddef>
+#include <cstdint>
+
 #define STBI_ONLY_BMP
 #define STBI_ONLY_PNG
 #include <stb_image.h>
+
+// The most memory the library may take in one block while it decodes a
+// glyph (a 16-bit RGBA PNG of 50 by 50 needs about 20 KiB), and so also the
+// most a PNG's image data may inflate to, and a run-length BMP unpack to.
+const size_t decoderblocklimit = 1 << 20;
+
+// The library's largest picture side: it refuses anything larger.
+const int64_t librarymaxside = 1 << 24;
 
 #endif

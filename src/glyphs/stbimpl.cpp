@@ -16,7 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "glyphcheck.h"
+// The declarations, limited to BMP and PNG, and the limits below.
+#include "stbimage.h"
 
 static void *glyphalloc(size_t size) {
     if (size > decoderblocklimit)
@@ -38,4 +39,4 @@ static void *glyphrealloc(void *block, size_t oldsize, size_t newsize) {
     glyphrealloc(block, oldsize, newsize)
 #define STBI_FREE(block) free(block)
 #define STB_IMAGE_IMPLEMENTATION
-#include "stbimage.h"
+#include <stb_image.h>

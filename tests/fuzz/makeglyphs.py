@@ -316,8 +316,9 @@ def lies():
     more (taken as negative, so as none), pixels naming palette entries past
     the header's colour count with a gap after the palette (the gap's bytes
     taken as colours), bit-field masks that are equal, overlap or are not
-    one run of bits; and a run-length picture of another size than 50 by
-    50, which must be refused as such."""
+    one run of bits, a colour count past what 8 bits can name (2^30),
+    which most decoders refuse; and a run-length picture of another size
+    than 50 by 50, which must be refused as such."""
     def compression(file, code):
         return file[:30] + struct.pack("<I", code) + file[34:]
 
@@ -340,6 +341,7 @@ def lies():
             56, 16, (0xFC00, 0x7E0, 0x1F, 0)),
         "lie-bmp16-masks-two-runs": masksbmp(40, 16, (0xF001, 0x7E0, 0x1E)),
         "lie-bmp-rle8-1100x1000": bmpfile(wide, black, b"\0\1"),
+        "lie-bmp8-colour-count-2-30": bmp(8, colours=1 << 30),
     }
 
 
@@ -355,8 +357,6 @@ def main():
         "bmp-16bit": bmp(16), "bmp-24bit": bmp(24), "bmp-32bit": bmp(32),
         "bmp-24bit-topdown": bmp(24, topdown=True),
         "bmp-8bit-topdown": bmp(8, topdown=True),
-        # The library sizes the palette from the data offset, not the count.
-        "bmp-8bit-wrong-colour-count": bmp(8, colours=1 << 30),
         "png-grey": png(0, 8), "png-palette": png(3, 1),
         "png-grey16": png(0, 16), "png-rgba": png(6, 8),
         "png-interlaced": png(0, 8, interlaced=True),
@@ -483,7 +483,7 @@ def main():
 
     refused.update({
         "glyph-bmp-index-past-palette": bmp(8, entries=1, index=pastpalette),
-        "glyph-bmp-offset-in-header": bmp(8, offset=14 + 40 - 4),
+        "glyph-reads-bmp-offset-in-header": bmp(8, offset=14 + 40 - 4),
     })
     for name, data in refused.items():
         write(REGRESSIONS, name, data)
