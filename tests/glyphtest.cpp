@@ -321,6 +321,10 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
         {"alpha-overlapping", {0xf800, 0x7e0, 0x1f, 0x8000}, glyphunreadable},
         {"red-past-16-bits", {0x7c0000, 0x3e0, 0x1f}, glyphunreadable},
     };
+    // Masks after a 40-byte header that the file does not hold.
+    bytes cutmasks = bmpbytes(40, 16, 3, 0, {}, 0, 0);
+    cutmasks.resize(14 + 40 + 4);
+    add("masks-cut-off.bmp", cutmasks, glyphunreadable);
     for (const auto &m : maskcases)
         for (size_t gap : {0, 2}) {
             std::string name =
@@ -369,6 +373,13 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
         glyphloaded, 0xc0);
     add("1bit-1-colour-1-held.bmp",
         bmpbytes(40, 1, 0, 1, {0, 0, 0, 0}, 0, 0xff), glyphunreadable);
+    // Two colours in 4 bits: every first pixel names entry 0, every second
+    // entry 5, past them.
+    add("4bit-2-colours-index-5-second.bmp",
+        bmpbytes(40, 4, 0, 2, twocolours, 0, 0x05), glyphunreadable);
+    bytes oddheader = bmpbytes(40, 24, 0, 0, {}, 0, 0x80);
+    putle32(oddheader.data() + 14, 20);
+    add("header-size-20.bmp", oddheader, glyphunreadable);
     add("masks-565-white-40.bmp",
         bmpbytes(40, 16, 3, 0, words({0xf800, 0x7e0, 0x1f}), 0, 0xff),
         glyphloaded, 255);
@@ -382,15 +393,20 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
     for (uint32_t colours : {257u, 1000u, 0xffffffffu})
         add("colours-" + std::to_string(colours) + ".bmp",
             bmpbytes(40, 8, 0, colours, greys, 0, 1), glyphunreadable);
-    const int32_t sides[][2] = {
-        {50, 0}, {50, INT32_MIN}, {-50, 50}, {0, 50}, {50, -50}};
+    const int32_t sides[][2] = {{50, 0}, {50, INT32_MIN}, {-50, 50},
+                                {0, 50}, {50, -50},       {1, 50}};
     for (const auto &side : sides) {
         bytes file = bmpbytes(40, 24, 0, 0, {}, 0, 0x80);
         putle32(file.data() + 18, (uint32_t)side[0]);
         putle32(file.data() + 22, (uint32_t)side[1]);
         add("side-" + std::to_string(side[0]) + "-" + std::to_string(side[1]) +
                 ".bmp",
-            file, side[1] == -50 ? glyphloaded : glyphunreadable, 0x80);
+            file,
+            side[1] == -50 ? glyphloaded
+            : side[0] == 1 ? glyphwrongsize
+                           : glyphunreadable,
+            0x80);
+        cases.back().width = side[0];
     }
     // PNGs as libpng reads them. Refused as damaged: a CRC that does not
     // match in a critical chunk, a zlib window code over 7, an Adler-32
@@ -675,6 +691,52 @@ TEST(Glyphs, EveryBmpAndPngLayoutAndNothingElse) {
     EXPECT_GE(refused, 30);
 }
 
+TEST(GlyphHeaders, ReadOnceAndJudged) {
+    // What the headers alone say, as the loader reads them before anything
+    // else: 1 a picture, 0 not this format, -1 refused. Some of these the
+    // loader refuses later on in any case; the headers' own reading must
+    // refuse them already, so that nothing after it reads past the file.
+    bytes bmp8 = bmpbytes(40, 8, 0, 2, {0, 0, 0, 0, 255, 255, 255, 0}, 0, 1);
+    bytes bmp16 = bmpbytes(40, 16, 3, 0, words({0xf800, 0x7e0, 0x1f}), 0, 0);
+    bytes fullpalette = bmpbytes(40, 8, 0, 2, bytes(1024, 0), 0, 1);
+    const struct {
+        const char *name;
+        bytes file;
+        size_t cut; // the file's first bytes only, when not 0
+        int bmp;
+        int png;
+        int64_t entries;
+    } cases[] = {
+        {"a BMP's file header and its header's size alone", bmp8, 18, -1, 0, 0},
+        {"17 bytes", bmp8, 17, 0, 0, 0},
+        {"masks cut off", bmp16, 14 + 40 + 8, -1, 0, 0},
+        {"palette cut off", bmp8, 14 + 40 + 6, -1, 0, 0},
+        {"two colours", bmp8, 0, 1, 0, 2},
+        {"two colours, a whole palette held", fullpalette, 0, 1, 0, 256},
+        {"a PNG's signature alone", pngof({}), 0, 0, -1, 0},
+        {"a PNG's header", pngof({chunk("IHDR", header(50, 60, 8, 0))}), 0, 0,
+         1, 0},
+    };
+    for (const auto &c : cases) {
+        bytes file = c.file;
+        if (c.cut != 0)
+            file.resize(c.cut);
+        bmpinfo bmp;
+        EXPECT_EQ(readbmpinfo(file.data(), file.size(), &bmp), c.bmp) << c.name;
+        if (c.bmp == 1) {
+            EXPECT_EQ(bmp.entries, c.entries) << c.name;
+        }
+        int64_t width = 0;
+        int64_t height = 0;
+        EXPECT_EQ(readpngheader(file.data(), file.size(), &width, &height),
+                  c.png)
+            << c.name;
+        if (c.png == 1) {
+            EXPECT_EQ(width * 1000 + height, 50060) << c.name;
+        }
+    }
+}
+
 TEST(BmpRewrite, RunLengthCodes) {
     // Each stream unpacks to 8-bit rows of palette indices, in the order
     // the file stores them (the rows here: width bytes each, padding
@@ -757,6 +819,12 @@ TEST(BmpRewrite, RunLengthCodes) {
          false,
          {0, 3, 1, 2, 3},
          "123"},
+        {"a move as the last code, no end code",
+         2,
+         2,
+         false,
+         {1, 5, 0, 2, 1, 0},
+         "50/00"},
         {"cut off in an absolute run", 5, 1, false, {0, 5, 1, 2}, ""},
         {"cut off in a delta", 5, 1, false, {0, 2, 1}, ""},
     };
@@ -883,9 +951,10 @@ std::vector<uint32_t> canonical(const std::vector<int> &lengths) {
 // putdynamic: an empty block with codes of its own: the literal and length
 // code's lengths (257 to 288 of them), one distance code of length 0, and
 // the code lengths' own code (19 lengths, by symbol), which must give
-// lengths 0 and 1 and symbol 18 a code. Zeros go as runs of symbol 18.
+// lengths 0 and 1 and symbol 18 a code. Zeros go as runs of symbol 18. The
+// block ends with its end code, or, inroom, with a bit no code begins.
 void putdynamic(deflatebits *d, bool final, const std::vector<int> &literals,
-                const std::vector<int> &codecode) {
+                const std::vector<int> &codecode, bool inroom = false) {
     static const int order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
     putbits(d, final, 1);
@@ -913,7 +982,9 @@ void putdynamic(deflatebits *d, bool final, const std::vector<int> &literals,
         }
     }
     std::vector<uint32_t> literalcodes = canonical(literals);
-    if (literals[256] != 0)
+    if (inroom) // a 1, where a code of a single 1-bit code has room only
+        putbits(d, 1, 1);
+    else if (literals[256] != 0)
         putcode(d, literalcodes[256], literals[256]);
 }
 
@@ -1061,25 +1132,35 @@ TEST(Inflate, AsZlibInflates) {
     streams.push_back(
         {"50,000 empty stored blocks", emptyblocks(50000, 0), 8, true});
     // Codes zlib refuses: an incomplete code for the code lengths, a
-    // literal code of one 2-bit code (one 1-bit code is taken), no end
-    // code, more than 286 literal and length codes.
+    // literal code of one 2-bit code (one 1-bit code is taken, but not a
+    // bit in the room it leaves), an over-subscribed one, no end code, more
+    // than 286 literal and length codes.
+    std::vector<int> threeones = endonly(1);
+    threeones[0] = threeones[1] = 1;
     const struct {
         const char *name;
         std::vector<int> literals;
         std::vector<int> lengthscode;
         int64_t want;
+        bool inroom;
     } codes[] = {
-        {"the end code alone, 1 bit", endonly(1), codecode(1, 2, 2, 0), 8},
+        {"the end code alone, 1 bit", endonly(1), codecode(1, 2, 2, 0), 8,
+         false},
+        {"a bit in the room a single 1-bit code leaves", endonly(1),
+         codecode(1, 2, 2, 0), -1, true},
         {"an incomplete code for the code lengths", endonly(1),
-         codecode(1, 2, 3, 0), -1},
-        {"the end code alone, 2 bits", endonly(2), codecode(1, 2, 0, 2), -1},
-        {"no end code", endonly(0), codecode(1, 1, 0, 0), -1},
+         codecode(1, 2, 3, 0), -1, false},
+        {"the end code alone, 2 bits", endonly(2), codecode(1, 2, 0, 2), -1,
+         false},
+        {"three 1-bit literal codes", threeones, codecode(1, 2, 2, 0), -1,
+         false},
+        {"no end code", endonly(0), codecode(1, 1, 0, 0), -1, false},
         {"287 literal and length codes", endonly(1, 287), codecode(1, 2, 2, 0),
-         -1},
+         -1, false},
     };
     for (const auto &c : codes) {
         deflatebits d;
-        putdynamic(&d, false, c.literals, c.lengthscode);
+        putdynamic(&d, false, c.literals, c.lengthscode, c.inroom);
         putstored(&d, true, "moltravy");
         putend(&d, "moltravy");
         streams.push_back({c.name, d.out, c.want, true});

@@ -44,6 +44,28 @@ TEST(ErrorText, GlibcWordsOnEverySystem) {
 #endif
 }
 
+TEST(PathText, FolderOfAPath) {
+    // The folder the POSIX store syncs: a link may lead anywhere, the root
+    // among them.
+    const struct {
+        const char *path;
+        const char *folder;
+    } cases[] = {
+        {"moltravytext.bmp", "."},
+        {"/moltravytext.bmp", "/"},
+        {"pictures/a.bmp", "pictures"},
+        {"/home/me/a.bmp", "/home/me"},
+        {"../a.bmp", ".."},
+    };
+    for (const auto &c : cases) {
+        char folder[64];
+        EXPECT_EQ(osfolderof(c.path, folder, sizeof folder), 0) << c.path;
+        EXPECT_STREQ(folder, c.folder) << c.path;
+    }
+    char small[4];
+    EXPECT_EQ(osfolderof("/home/me/a.bmp", small, sizeof small), ENAMETOOLONG);
+}
+
 TEST(ErrorText, WindowsFaultsInLinuxWords) {
     // Each Windows error code a file store meets, by its number, and the
     // words a Linux user reads for the same fault.

@@ -58,6 +58,17 @@ void expectpicture(const std::string &dir, const runcase &c,
 
 TEST(Process, ReportAndPictureAreExact) {
     const std::string longline(1998, 'a');
+    // The README's sample line, over and over: 120 sentences and, after the
+    // last full stop, 164 positions cleared, a 7240 by 8250 picture (179 MB)
+    // that once crashed Node's WASI runner.
+    std::string repeated;
+    std::string normalised;
+    for (int i = 0; i < 40; i++) {
+        repeated += "Hello, World! Is this the moltravy script? It is. ";
+        normalised += "hello world.is this the moltravy script?it is.";
+    }
+    repeated.resize(1998);
+    normalised.resize(39 * 46 + 45);
     std::string highbytes;
     for (int b = 0x80; b <= 0xff; b++)
         highbytes += (char)b;
@@ -77,6 +88,8 @@ TEST(Process, ReportAndPictureAreExact) {
         {"2500 characters", std::string(2500, 'a') + "\n", longline, 1998, 1998,
          1},
         {"10000 characters", std::string(10000, 'a'), longline, 1998, 1998, 1},
+        {"the sample line repeated", repeated + "\n", normalised, 1998, 164,
+         120},
         {"control bytes and a lone carriage return", "\x01\x1b[2Ja\rb\tc\x7f\n",
          "wjabc", 11, 11, 1},
         {"high bytes", "ab" + highbytes + "c.\n", "abc.", 132, 128, 1},
@@ -140,6 +153,9 @@ TEST(Process, PictureGetsPlainFilePermissions) {
 }
 
 TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
+    // And the temporary file is named and renamed with SIGINT, SIGTERM and
+    // SIGHUP blocked, so that the handler that removes it always knows
+    // whether the name exists.
 #ifndef FAILCALLS
     GTEST_SKIP() << "strace is Linux's";
 #else
@@ -154,8 +170,8 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
             dir, "a\n", "export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0",
             false,
             "strace -f -qq -y -o '" + log +
-                "' -e trace=fdatasync,fsync,rename,renameat,renameat2 " +
-                wrapper);
+                "' -e trace=fdatasync,fsync,rename,renameat,renameat2," +
+                "linkat,rt_sigprocmask " + wrapper);
         EXPECT_EQ(run.status, 0) << wrapper << run.out << run.err;
         std::string trace = readfile(log);
         size_t datasync = trace.find("fdatasync(");
@@ -170,9 +186,59 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
         size_t name = trace.find('<', foldersync);
         EXPECT_EQ(trace.substr(name, folder.size() + 3), "<" + folder + ">)")
             << trace;
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; at < trace.size(); at = end + 1) {
+            end = trace.find('\n', at);
+            end = end == std::string::npos ? trace.size() : end;
+            lines.push_back(trace.substr(at, end - at));
+        }
+        int bracketed = 0;
+        for (size_t i = 0; i < lines.size(); i++) {
+            if (lines[i].find("linkat(") == std::string::npos &&
+                lines[i].find("rename") == std::string::npos)
+                continue;
+            size_t before = i;
+            while (before > 0 &&
+                   lines[--before].find("rt_sigprocmask") == std::string::npos)
+                ;
+            size_t after = i;
+            while (after + 1 < lines.size() &&
+                   lines[++after].find("rt_sigprocmask") == std::string::npos)
+                ;
+            EXPECT_NE(lines[before].find("SIG_BLOCK, [HUP INT TERM]"),
+                      std::string::npos)
+                << lines[i] << "\n"
+                << trace;
+            EXPECT_NE(lines[after].find("SIG_SETMASK"), std::string::npos)
+                << lines[i] << "\n"
+                << trace;
+            bracketed++;
+        }
+        EXPECT_GE(bracketed, wrapper.empty() ? 2 : 1) << trace;
         removetree(logdir);
         removetree(dir);
     }
+#endif
+}
+
+TEST(Process, InterruptedGlyphReadIsTriedAgain) {
+#ifndef FAILCALLS
+    GTEST_SKIP() << "strace is Linux's";
+#else
+    // A read of a glyph file that a signal interrupts (EINTR, which a
+    // network filesystem can give) is tried again, not taken as a fault:
+    // strace makes the first read of a.bmp fail so.
+    std::string dir = maketempdir();
+    writeglyphset(dir);
+    const runcase msg = {"interrupted", "A.\n", "a.", 2, 2, 1};
+    toolrun run =
+        runtool(dir, msg.input,
+                "export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0", false,
+                "strace -f -qq -o /dev/null -P a.bmp -e trace=read "
+                "-e inject=read:error=EINTR:when=1");
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    expectpicture(dir, msg, testglyphs());
+    removetree(dir);
 #endif
 }
 

@@ -70,7 +70,6 @@ static int buildhuffman(huffman *code, const unsigned char *lengths, int n,
     memset(code->count, 0, sizeof code->count);
     for (int i = 0; i < n; i++)
         code->count[lengths[i]]++;
-    code->count[0] = 0;
     int left = 1;
     int longest = 0;
     for (int len = 1; len < 16; len++) {

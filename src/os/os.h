@@ -100,6 +100,12 @@ const int osnomedium = ENOMEDIUM;
 const int osnomedium = 1123;
 #endif
 
+// osfolderof: into folder (size bytes), the folder that holds path, which
+// the POSIX store opens to sync after the rename: what comes before path's
+// last slash, "/" for a name at the root, "." for a bare name. Returns 0, or
+// ENAMETOOLONG when it does not fit. It makes no system call.
+int osfolderof(const char *path, char *folder, size_t size);
+
 // oserrortext: the text for an errno value these functions return, the same
 // on every system and C library: glibc's words ("Is a directory", "No space
 // left on device", "Input/output error"), from a table of its own.

@@ -342,14 +342,9 @@ int osbeginreplace(const char *filename) {
     if (strlen(picturepath) + 8 > sizeof temppath)
         return ENAMETOOLONG;
     char folder[pathsize];
-    const char *slash = strrchr(picturepath, '/');
-    if (slash == NULL) {
-        strcpy(folder, ".");
-    } else {
-        size_t len = slash == picturepath ? 1 : (size_t)(slash - picturepath);
-        memcpy(folder, picturepath, len);
-        folder[len] = '\0';
-    }
+    errnum = osfolderof(picturepath, folder, sizeof folder);
+    if (errnum != 0)
+        return errnum;
     folderfd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderfd < 0)
         return errno;
