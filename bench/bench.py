@@ -100,8 +100,11 @@ MOSTHOSTILE = 1500 * 1000 * 1000
 # same message on the same machine in the same run: the typical message,
 # the long one, and the largest picture a line makes in practice (the
 # README's sample line repeated to 1998 characters: 7240 by 8250 pixels, a
-# 179 MB file); and the page's opening against one native typical run.
-PAGETARGETS = {"open": 40.0, "typical": 4.0, "long": 6.0, "repeated": 4.5}
+# 179 MB file); the page's opening against one native typical run; and the
+# longest the page goes without answering during the repeated message,
+# against the native program's whole run of it.
+PAGETARGETS = {"open": 60.0, "typical": 6.0, "long": 6.0, "repeated": 4.0,
+               "pause": 0.5}
 REPEATED = ("Hello, World! Is this the moltravy script? It is. " * 40)[:1998]
 
 
@@ -404,8 +407,12 @@ def pagebench(args):
         page = json.loads(run.stdout.decode().strip().splitlines()[-1])
     page = {("open" if k == "open" else
              os.path.basename(k)[:-4]): v for k, v in page.items()}
-    for name in ["open", "typical", "long", "repeated"]:
-        yardstick = native["typical" if name == "open" else name]
+    page["pause"] = page["repeated"]["gap"]
+    for name in ["typical", "long", "repeated"]:
+        page[name] = page[name]["ms"]
+    for name in ["open", "typical", "long", "repeated", "pause"]:
+        yardstick = native["typical" if name == "open" else
+                          "repeated" if name == "pause" else name]
         ratio = page[name] / yardstick
         rows.append((name, page[name], yardstick, ratio))
         if ratio > PAGETARGETS[name]:
@@ -416,8 +423,10 @@ def pagebench(args):
     for name, ms, yardstick, ratio in rows:
         lines.append("| %s | %.1f ms | %.1f ms | %.2f | %.1f |" % (
             "opened from disk (against a native typical run)"
-            if name == "open" else name + " message", ms, yardstick, ratio,
-            PAGETARGETS[name]))
+            if name == "open" else
+            "longest pause while the repeated message runs (against its "
+            "native run)" if name == "pause" else name + " message",
+            ms, yardstick, ratio, PAGETARGETS[name]))
     text = "\n".join(lines)
     print(text)
     print()

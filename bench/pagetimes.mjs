@@ -2,8 +2,10 @@
 // opened from disk in Debian's Chromium (headless, driven by
 // playwright-core), then each message written REPS times with the default
 // glyph set, from Enter to the picture (or its preview) shown, as the page
-// itself measures it. Prints one line of JSON: the time to open the page
-// and the median time of each message, in milliseconds.
+// itself measures it, and the longest the page went without answering
+// meanwhile (the longest gap between the beats of a 10 ms timer). Prints one
+// line of JSON: the time to open the page, and for each message its median
+// time and its longest gap, in milliseconds.
 //
 // Usage: node bench/pagetimes.mjs PAGE REPS MESSAGEFILE...
 // (run from a folder whose node_modules holds playwright-core, such as
@@ -29,21 +31,33 @@ await tab.goto('file://' + resolve(page), { waitUntil: 'load' });
 await tab.waitForFunction(() => document.documentElement.dataset.ready);
 const times = { open: performance.now() - opened };
 
-// write: the page's own time for one line, from Enter to the picture shown.
+// write: the page's own time for one line, from Enter to the picture
+// shown, and the longest gap between the beats of a timer meanwhile.
 async function write(line) {
-  await tab.evaluate(() => delete document.getElementById('console').dataset.ms);
+  await tab.evaluate(() => {
+    delete document.getElementById('console').dataset.ms;
+    window.longest = 0;
+    let last = performance.now();
+    clearInterval(window.beat);
+    window.beat = setInterval(() => {
+      const now = performance.now();
+      window.longest = Math.max(window.longest, now - last);
+      last = now;
+    }, 10);
+  });
   await tab.fill('#message', line);
   await tab.press('#message', 'Enter');
   await tab.waitForFunction(() => document.getElementById('console').dataset.ms);
-  return tab.evaluate(() => Number(document.getElementById('console').dataset.ms));
+  return tab.evaluate(() => [Number(document.getElementById('console').dataset.ms),
+    window.longest]);
 }
 
+const median = (list) => list.sort((a, b) => a - b)[Math.floor(list.length / 2)];
 for (const file of messages) {
   const line = readFileSync(file, 'utf8').replace(/\n$/, '');
   const runs = [];
   for (let i = 0; i < Number(reps); i++) runs.push(await write(line));
-  runs.sort((a, b) => a - b);
-  times[file] = runs[Math.floor(runs.length / 2)];
+  times[file] = { ms: median(runs.map((r) => r[0])), gap: Math.max(...runs.map((r) => r[1])) };
 }
 await browser.close();
 console.log(JSON.stringify(times));

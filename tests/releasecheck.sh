@@ -183,7 +183,8 @@ cp "$linux"/glyphs/*.bmp "$work/wasm/"
 runs "$(basename "$wasm")" "$work/wasm" "node --no-warnings $source/tests/wasirun.mjs" "$wasm"
 node -e 'const fs = require("fs");
 const page = fs.readFileSync(process.argv[1], "utf8");
-const held = page.match(/const modulebase64 = "([^"]*)"/)[1];
+const worker = JSON.parse(page.match(/const workersource = ("(?:[^"\\]|\\.)*");/)[1]);
+const held = worker.match(/const modulebase64 = "([^"]*)"/)[1];
 process.exit(held === fs.readFileSync(process.argv[2]).toString("base64") &&
   page.includes("default-src \x27none\x27") ? 0 : 1);' "$page" "$wasm" ||
     fail "$(basename "$page") does not hold the module, or allows requests"

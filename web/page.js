@@ -1,83 +1,299 @@
 // The page's own script: runs the moltravytext module once for each line
-// written, in a folder held in memory that holds the glyph set and the last
-// picture, and shows what it printed and the picture it stored.
-// web/buildpage.mjs puts the module and the default glyph set in front of
-// this, as modulebase64 and defaultglyphs (file name to base64), and
-// web/wasi.js's makewasi beside it.
+// written, in a worker (web/worker.js), and shows what it printed and the
+// picture it stored. web/buildpage.mjs puts the worker's whole text in
+// front of this, as workersource (the two modules and the WASI layer in
+// it), and the default glyph set, as defaultglyphs (file name to base64).
+//
+// The page never waits on a run: lines typed while one runs wait their
+// turn, in order, and the page answers meanwhile. A picture too large for
+// the browser to show whole, or to show in a moment, is shown as a preview
+// the worker draws from the BMP's own pixels; the save links always give
+// the whole picture.
 
-// The 29 glyph files the program reads, in its order.
+// The 29 glyph files the program reads, in its order, and the largest it
+// reads (a larger one it refuses by its size alone).
 const glyphnames = [...'abcdefghijklmnopqrstuvwxyz'].map((c) => c + '.bmp')
   .concat(['_.bmp', '_period.bmp', '_question.bmp']);
+const glyphlimit = 256 << 10;
+// The largest picture a browser is asked to show whole: a side and pixels.
+const wholeside = 32767;
+const wholepixels = 1 << 28;
 
 const frombase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
-const asfile = (data) => ({ data, size: data.length });
 const $ = (id) => document.getElementById(id);
-
-const compiled = WebAssembly.compile(frombase64(modulebase64));
-// Ready for a line once the module is compiled; the tests and the
-// benchmark wait for this.
-compiled.then(() => { document.documentElement.dataset.ready = '1'; });
-const defaults = new Map(glyphnames.map((n) => [n, frombase64(defaultglyphs[n])]));
+const say = (text) => { $('status').textContent = text; };
+const defaults = new Map(glyphnames.map((n) => {
+  const bytes = frombase64(defaultglyphs[n]);
+  return [n, { bytes, size: bytes.length }];
+}));
 let glyphs = defaults;
-let picture = null; // the last picture stored, as bytes
-let pictureurl = null;
 
-// write: one run of the program on line; shows its output, and the picture
-// when it stored one. A failed run leaves the earlier picture as it was.
-async function write(line) {
-  const start = performance.now();
-  const folder = new Map([...glyphs].map(([n, data]) => [n, asfile(data)]));
-  if (picture) folder.set('moltravytext.bmp', asfile(picture));
-  const wasi = makewasi(folder, new TextEncoder().encode(line + '\n'));
-  const instance = await WebAssembly.instantiate(await compiled,
-    { wasi_snapshot_preview1: wasi.imports });
-  const status = wasi.start(instance);
-  // As a console shows it: the line typed after the prompt.
-  const output = wasi.output();
-  const prompt = output.indexOf('Enter message: ');
-  $('console').textContent = prompt < 0 ? output
-    : output.slice(0, prompt + 15) + line + '\n' + output.slice(prompt + 15);
-  const stored = folder.get('moltravytext.bmp');
-  if (status === 0 && stored) {
-    picture = stored.data.slice(0, stored.size);
-    if (pictureurl) URL.revokeObjectURL(pictureurl);
-    pictureurl = URL.createObjectURL(new Blob([picture], { type: 'image/bmp' }));
-    $('image').src = pictureurl;
-    $('image').alt = line;
-    $('save').href = pictureurl;
-    await $('image').decode();
-    $('picture').classList.remove('hidden');
-    $('save').classList.remove('hidden');
-  }
-  $('console').dataset.status = status;
-  $('console').dataset.ms = (performance.now() - start).toFixed(1);
+const workerurl = URL.createObjectURL(new Blob([workersource], { type: 'text/javascript' }));
+let runner = null;
+let encoder = null;
+
+// The lines waiting, the one running, and the picture shown: { id, line,
+// picture, url, width, height, scale, png, pngurl, whole }.
+const waiting = [];
+let running = null;
+let shown = null;
+let nextid = 1;
+
+function startrunner() {
+  runner = new Worker(workerurl);
+  runner.onmessage = (event) => fromrunner(event.data);
+  runner.onerror = (event) => {
+    event.preventDefault();
+    runner.terminate();
+    startrunner();
+    if (running) finish(running, 1, `The run failed: ${event.message || 'the worker stopped'}.`);
+  };
 }
 
-// choose: a glyph set from the files a person chose or dropped.
+function startencoder() {
+  if (encoder) encoder.terminate();
+  encoder = new Worker(workerurl);
+  encoder.onmessage = (event) => fromencoder(event.data);
+  encoder.onerror = (event) => {
+    event.preventDefault();
+    fromencoder({ kind: 'failed', why: event.message || 'the worker stopped' });
+  };
+}
+
+// write: a line to run, after those waiting.
+function write(line) {
+  waiting.push({ id: nextid++, line, start: performance.now() });
+  next();
+}
+
+function next() {
+  if (running || waiting.length === 0) return;
+  running = waiting.shift();
+  running.slow = setTimeout(() => say('Writing the picture…'), 300);
+  runner.postMessage({ kind: 'run', id: running.id, line: running.line,
+    glyphs: [...glyphs].map(([n, f]) => [n, f.bytes, f.size]) });
+}
+
+// finish: the end of a run, its picture shown or not; the next line runs.
+function finish(run, status, failure) {
+  clearTimeout(run.slow);
+  if (failure) say(failure);
+  const printed = $('console');
+  printed.dataset.status = status;
+  printed.dataset.ms = (performance.now() - run.start).toFixed(1);
+  running = null;
+  next();
+}
+
+async function fromrunner(message) {
+  if (message.kind === 'prepared') {
+    document.documentElement.dataset.ready = '1';
+    return;
+  }
+  // After a preview, the picture for the save link; after a picture, the
+  // grey pixels for the PNG.
+  if (message.kind === 'picture') {
+    if (shown && message.id === shown.id) keep(message.picture);
+    return;
+  }
+  if (message.kind === 'grey') {
+    if (shown && message.id === shown.id) makepng(message);
+    return;
+  }
+  const run = running;
+  if (!run || message.id !== run.id) return;
+  if (message.kind === 'failed') {
+    finish(run, 1, `The run failed: ${message.why}.`);
+    return;
+  }
+  if (message.kind !== 'ran') return;
+  // As a console shows it: the line typed after the prompt.
+  const output = message.output;
+  const prompt = output.indexOf('Enter message: ');
+  $('console').textContent = prompt < 0 ? output
+    : output.slice(0, prompt + 15) + run.line + '\n' + output.slice(prompt + 15);
+  if (message.status !== 0 || !message.width) {
+    say('');
+    finish(run, message.status);
+    return;
+  }
+  let failure = null;
+  try {
+    await show(run, message);
+  } catch (error) {
+    failure = `The picture could not be shown here (${error.message || error}); ` +
+      'the saved file is whole.';
+  }
+  finish(run, message.status, failure);
+}
+
+// keep: the whole picture, for the save link and the size button.
+function keep(picture) {
+  shown.picture = picture;
+  shown.url = URL.createObjectURL(picture);
+  $('save').href = shown.url;
+  $('save').textContent = 'Save the picture (BMP)';
+}
+
+// show: the picture a run stored, whole or as its preview, and its links;
+// after a preview, the picture itself comes a moment later (keep).
+async function show(run, message) {
+  if (shown) {
+    if (shown.url) URL.revokeObjectURL(shown.url);
+    if (shown.pngurl) URL.revokeObjectURL(shown.pngurl);
+  }
+  const { width, height, scale } = message;
+  shown = { id: run.id, line: run.line, picture: null, url: null, width, height,
+    scale, png: null, pngurl: null, whole: !message.preview };
+  const name = run.line.trim() === '' ? 'An empty line' : run.line;
+  $('save').removeAttribute('href');
+  $('save').textContent = 'Preparing the BMP…';
+  if (message.picture) keep(message.picture);
+  $('savepng').classList.add('hidden');
+  $('copy').classList.add('hidden');
+  $('actions').classList.remove('hidden');
+  const image = $('image');
+  const canvas = $('preview');
+  image.alt = name;
+  canvas.setAttribute('aria-label', name);
+  const box = $('picture');
+  box.classList.add('fit');
+  if (message.preview) {
+    const { pixels } = message.preview;
+    canvas.width = message.preview.width;
+    canvas.height = message.preview.height;
+    canvas.getContext('2d').putImageData(
+      new ImageData(pixels, message.preview.width, message.preview.height), 0, 0);
+    canvas.classList.remove('hidden');
+    image.classList.add('hidden');
+    image.removeAttribute('src');
+    const canwhole = width <= wholeside && height <= wholeside && width * height <= wholepixels;
+    say(`${canwhole ? '' : 'Too large for a browser to show whole: '}shown at 1/${scale} size; ` +
+      'the saved file is whole.');
+    $('size').classList.toggle('hidden', !canwhole);
+    box.dataset.shown = 'preview';
+  } else {
+    image.src = shown.url;
+    await image.decode();
+    image.classList.remove('hidden');
+    canvas.classList.add('hidden');
+    $('size').classList.remove('hidden');
+    say('');
+    box.dataset.shown = 'whole';
+  }
+  $('size').textContent = 'See it at its own size';
+  box.classList.remove('hidden');
+}
+
+// The size button: a preview gives way to the whole picture, decoded only
+// now; a whole picture fits the window, or not.
+$('size').addEventListener('click', async () => {
+  const box = $('picture');
+  if (!shown || !shown.url) return;
+  if (shown.whole) {
+    const fit = box.classList.toggle('fit');
+    $('size').textContent = fit ? 'See it at its own size' : 'Fit it to the window';
+    return;
+  }
+  const picture = shown;
+  say('Showing the whole picture…');
+  try {
+    $('image').src = picture.url;
+    await $('image').decode();
+    if (shown !== picture) return;
+    picture.whole = true;
+    box.classList.remove('fit');
+    $('image').classList.remove('hidden');
+    $('preview').classList.add('hidden');
+    $('size').textContent = 'Fit it to the window';
+    box.dataset.shown = 'whole';
+    say('');
+  } catch (error) {
+    if (shown !== picture) return;
+    $('image').removeAttribute('src');
+    $('size').classList.add('hidden');
+    say(`This browser cannot show the picture whole: shown at 1/${picture.scale} size; ` +
+      'the saved file is whole.');
+  }
+});
+
+// makepng: the shown picture's PNG, made by the other worker; one for an
+// earlier picture is dropped unfinished.
+function makepng(message) {
+  startencoder();
+  $('savepng').textContent = 'Making the PNG…';
+  $('savepng').removeAttribute('href');
+  $('savepng').classList.remove('hidden');
+  encoder.postMessage({ kind: 'png', id: message.id, grey: message.grey,
+    width: message.width, height: message.height }, [message.grey.buffer]);
+}
+
+function fromencoder(message) {
+  if (!shown || (message.id !== undefined && message.id !== shown.id)) return;
+  if (message.kind === 'failed') {
+    $('savepng').classList.add('hidden');
+    say(`No PNG of this picture: ${message.why}. The BMP is whole.`);
+    return;
+  }
+  shown.png = message.png;
+  shown.pngurl = URL.createObjectURL(message.png);
+  $('savepng').href = shown.pngurl;
+  $('savepng').textContent = 'Save it as PNG, to share';
+  // Where the browser lets a page put a picture on the clipboard.
+  const copies = typeof ClipboardItem !== 'undefined' && navigator.clipboard &&
+    navigator.clipboard.write;
+  $('copy').classList.toggle('hidden', !copies);
+}
+
+$('copy').addEventListener('click', async () => {
+  if (!shown || !shown.png) return;
+  try {
+    await navigator.clipboard.write([new ClipboardItem({ 'image/png': shown.png })]);
+    say('The picture is on the clipboard, as PNG.');
+  } catch (error) {
+    say(`The picture could not be copied: ${error.message || error}.`);
+  }
+});
+
+// names: at most three names of a list, and how many more.
+const names = (list, count) => list.join(', ') +
+  (count > list.length ? ` and ${count - list.length} more` : '');
+
+// choose: a glyph set from the files a person chose or dropped. A file
+// the program would refuse by its size is not read whole: the program is
+// given its size and first bytes. Files it would not use are counted.
 async function choose(files) {
   const chosen = new Map();
   const unused = [];
+  let unusedcount = 0;
   for (const file of files) {
-    if (glyphnames.includes(file.name))
-      chosen.set(file.name, new Uint8Array(await file.arrayBuffer()));
-    else
-      unused.push(file.name);
+    if (!glyphnames.includes(file.name)) {
+      if (unused.length < 3) unused.push(file.name);
+      unusedcount++;
+      continue;
+    }
+    let bytes = new Uint8Array(0);
+    try {
+      const part = file.size > glyphlimit ? file.slice(0, 16) : file;
+      bytes = new Uint8Array(await part.arrayBuffer());
+    } catch {
+      // Unreadable: the program finds it short, and refuses it.
+    }
+    chosen.set(file.name, { bytes, size: file.size });
   }
   const missing = glyphnames.filter((n) => !chosen.has(n));
   glyphs = chosen;
   let said = `In use: your files, ${chosen.size} of the 29.`;
-  if (missing.length) said += ` Missing: ${missing.join(', ')}.`;
-  if (unused.length) said += ` Not used: ${unused.join(', ')}.`;
+  if (missing.length) said += ` Missing: ${names(missing.slice(0, 3), missing.length)}.`;
+  if (unusedcount === 1) said += ` Not used: ${unused[0]}.`;
+  if (unusedcount > 1) said += ` Not used: ${unusedcount} files (${names(unused, unusedcount)}).`;
   $('glyphset').textContent = said;
   $('default').classList.remove('hidden');
 }
 
-// Runs follow one another: each starts from the picture the last one left.
-let running = Promise.resolve();
 $('write').addEventListener('submit', (event) => {
   event.preventDefault();
-  const line = $('message').value;
-  running = running.then(() => write(line));
+  write($('message').value);
 });
 $('glyphs').addEventListener('change', () => choose($('glyphs').files));
 $('default').addEventListener('click', () => {
@@ -97,4 +313,10 @@ document.addEventListener('drop', (event) => {
   drop.classList.remove('over');
   choose(event.dataTransfer.files);
 });
+
+startrunner();
+startencoder();
+// Ready for a line once the worker has compiled the module; the tests and
+// the benchmark wait for this.
+runner.postMessage({ kind: 'prepare' });
 $('message').focus();

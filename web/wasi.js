@@ -1,27 +1,63 @@
 // The WASI calls moltravytext makes, for a browser page: one folder held in
-// memory (a Map from file name to bytes), standard input from bytes given,
+// memory (a Map from file name to file), standard input from bytes given,
 // standard output and error gathered. The module asks for nothing else:
 // web/buildpage.mjs refuses a module that imports any other call.
 //
-//   const folder = new Map([['a.bmp', bytes], ...]);
+//   const folder = new Map([['a.bmp', makefile(bytes)], ...]);
 //   const wasi = makewasi(folder, stdinbytes);
 //   const instance = await WebAssembly.instantiate(module,
 //       { wasi_snapshot_preview1: wasi.imports });
 //   const status = wasi.start(instance);   // the exit status
 //   wasi.output()                          // what it wrote, as text
+//   filebytes(folder.get('moltravytext.bmp'))   // a file's bytes
 //
-// A file is { data: Uint8Array, size: number }: data may be longer than
-// size, so that writing grows it by doubling.
+// A file is { data, size, parts }: its first bytes in one block, data (which
+// may be longer than they are), and the rest as a list of blocks, parts, as
+// writes at its end left them: a picture of 179 MB is written in 64 KiB
+// pieces, each copied once out of the module's memory, and joined once, when
+// it is read (filebytes), never grown and copied again piece by piece. A file
+// given by size alone, its first bytes in data, is one the program refuses
+// by its size before reading it.
 
-// WASI's error numbers, file types and open flags.
+// WASI's error numbers, file types and flags.
 const success = 0, ebadf = 8, eexist = 20, einval = 28,
   eisdir = 31, enoent = 44, enotdir = 54, espipe = 70;
 const chardevice = 2, directory = 3, regularfile = 4;
 const ocreat = 1, odirectory = 2, oexcl = 4, otrunc = 8;
+const fdappend = 1;
 const preopen = 3;
 
 class Exit {
   constructor(code) { this.code = code; }
+}
+
+// makefile: a file holding bytes; size, when given, is its size, and bytes
+// only its first ones.
+function makefile(bytes, size = bytes.length) {
+  return { data: bytes, size, parts: [] };
+}
+
+// joined: file with its parts joined into data, and data at least length
+// bytes long (zeros after the file's end); returns the file.
+function joined(file, length = 0) {
+  const held = file.size - file.parts.reduce((n, p) => n + p.length, 0);
+  if (file.parts.length || length > file.data.length) {
+    const all = new Uint8Array(Math.max(file.size, length));
+    all.set(file.data.subarray(0, held));
+    let at = held;
+    for (const part of file.parts) {
+      all.set(part, at);
+      at += part.length;
+    }
+    file.data = all;
+    file.parts = [];
+  }
+  return file;
+}
+
+// filebytes: a file's bytes, in one block.
+function filebytes(file) {
+  return joined(file).data.subarray(0, Math.min(file.size, file.data.length));
 }
 
 function makewasi(folder, stdin) {
@@ -29,7 +65,7 @@ function makewasi(folder, stdin) {
   let stdinat = 0;
   const output = [];
   // Open descriptors past the three streams and the folder: { name, file,
-  // at }, or { dir: true }.
+  // at, append }, or { dir: true }.
   const open = new Map();
   let nextfd = preopen + 1;
 
@@ -57,6 +93,21 @@ function makewasi(folder, stdin) {
     view().setBigUint64(at + 32, BigInt(size), true);
   }
 
+  // writefile: len bytes of memory at buf into the open file entry, at its
+  // position (or its end, when it appends).
+  function writefile(entry, buf, len) {
+    const file = entry.file;
+    if (entry.append) entry.at = file.size;
+    if (entry.at === file.size) {
+      file.parts.push(bytes().slice(buf, buf + len));
+    } else {
+      joined(file, entry.at + len).data.set(bytes().subarray(buf, buf + len),
+        entry.at);
+    }
+    entry.at += len;
+    file.size = Math.max(file.size, entry.at);
+  }
+
   const imports = {
     fd_prestat_get(fd, at) {
       if (fd !== preopen) return ebadf;
@@ -76,6 +127,7 @@ function makewasi(folder, stdin) {
       const type = fd < preopen ? chardevice
         : fd === preopen || entry.dir ? directory : regularfile;
       view().setUint8(at, type);
+      if (entry && entry.append) view().setUint16(at + 2, fdappend, true);
       view().setBigUint64(at + 8, 0xffffffffffffffffn, true);
       view().setBigUint64(at + 16, 0xffffffffffffffffn, true);
       return success;
@@ -108,24 +160,24 @@ function makewasi(folder, stdin) {
         if (file && (oflags & ocreat) && (oflags & oexcl)) return eexist;
         if (!file && !(oflags & ocreat)) return enoent;
         if (!file) {
-          file = { data: new Uint8Array(0), size: 0 };
+          file = makefile(new Uint8Array(0));
           folder.set(n, file);
         }
-        if (oflags & otrunc) file.size = 0;
-        open.set(nextfd, { name: n, file, at: 0 });
+        // Truncated, nothing of the old bytes is left, even past a seek.
+        if (oflags & otrunc) Object.assign(file, makefile(new Uint8Array(0)));
+        open.set(nextfd, { name: n, file, at: 0, append: (fdflags & fdappend) !== 0 });
       }
       view().setUint32(fdat, nextfd++, true);
       return success;
     },
     fd_read(fd, iovsat, iovscount, nreadat) {
       const entry = open.get(fd);
-      const source = fd === 0 ? stdin : entry && !entry.dir ? entry.file.data : null;
-      if (!source) return ebadf;
-      const size = fd === 0 ? stdin.length : entry.file.size;
+      if (fd !== 0 && !(entry && !entry.dir)) return ebadf;
+      const source = fd === 0 ? stdin : filebytes(entry.file);
       let at = fd === 0 ? stdinat : entry.at;
       let read = 0;
       for (const [buf, len] of iovecs(iovsat, iovscount)) {
-        const n = Math.max(0, Math.min(len, size - at));
+        const n = Math.max(0, Math.min(len, source.length - at));
         bytes().set(source.subarray(at, at + n), buf);
         at += n;
         read += n;
@@ -140,21 +192,8 @@ function makewasi(folder, stdin) {
       if (fd !== 1 && fd !== 2 && !(entry && !entry.dir)) return ebadf;
       let written = 0;
       for (const [buf, len] of iovecs(iovsat, iovscount)) {
-        const chunk = bytes().slice(buf, buf + len);
-        if (fd === 1 || fd === 2) {
-          output.push(chunk);
-        } else {
-          const file = entry.file;
-          const end = entry.at + len;
-          if (end > file.data.length) {
-            const grown = new Uint8Array(Math.max(end, 2 * file.data.length));
-            grown.set(file.data.subarray(0, file.size));
-            file.data = grown;
-          }
-          file.data.set(chunk, entry.at);
-          entry.at = end;
-          file.size = Math.max(file.size, end);
-        }
+        if (fd === 1 || fd === 2) output.push(bytes().slice(buf, buf + len));
+        else writefile(entry, buf, len);
         written += len;
       }
       view().setUint32(nwrittenat, written, true);
@@ -163,6 +202,7 @@ function makewasi(folder, stdin) {
     fd_seek(fd, offset, whence, newat) {
       const entry = open.get(fd);
       if (fd <= preopen || !entry || entry.dir) return fd < preopen ? espipe : ebadf;
+      if (whence > 2) return einval;
       const base = whence === 0 ? 0 : whence === 1 ? entry.at : entry.file.size;
       const at = base + Number(offset);
       if (at < 0) return einval;
@@ -183,6 +223,8 @@ function makewasi(folder, stdin) {
       const to = name(newat, newlength);
       if (!folder.has(from)) return enoent;
       if (isfolder(to)) return eisdir;
+      // Onto itself, as POSIX says, it changes nothing.
+      if (from === to) return success;
       folder.set(to, folder.get(from));
       folder.delete(from);
       return success;
