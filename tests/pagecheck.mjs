@@ -19,7 +19,8 @@
 // Usage: node tests/pagecheck.mjs PAGE NATIVEPROGRAM GLYPHFOLDER [SCREENSHOT]
 // (run from a folder whose node_modules holds the drivers and axe-core, as
 // scripts/setup fetches them into build-pagecheck/; SCREENSHOT, when given,
-// is Chromium's picture of the page after the typical message).
+// is Chromium's picture of the page after the typical message; ENGINES in
+// the environment, a list such as "chromium firefox", checks those alone).
 import { execFileSync, spawn } from 'node:child_process';
 import { copyFileSync, cpSync, existsSync, mkdirSync, mkdtempSync, readFileSync,
   readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
