@@ -206,12 +206,14 @@ bytes pngof(const std::vector<bytes> &chunks) {
     return out;
 }
 
-std::string header(uint32_t width, uint32_t height, int depth, int colour) {
+std::string header(uint32_t width, uint32_t height, int depth, int colour,
+                   bool interlaced = false) {
     std::string data(13, '\0');
     putbe32((unsigned char *)&data[0], width);
     putbe32((unsigned char *)&data[4], height);
     data[8] = (char)depth;
     data[9] = (char)colour;
+    data[12] = interlaced ? 1 : 0;
     return data;
 }
 
@@ -377,6 +379,11 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
     // entry 5, past them.
     add("4bit-2-colours-index-5-second.bmp",
         bmpbytes(40, 4, 0, 2, twocolours, 0, 0x05), glyphunreadable);
+    add("colours-2-index-2.bmp", bmpbytes(40, 8, 0, 2, twocolours, 0, 2),
+        glyphunreadable);
+    bytes bottomrow = bmpbytes(40, 8, 0, 2, twocolours, 0, 1);
+    bottomrow[14 + 40 + 8] = 5; // the first row stored, the picture's last
+    add("colours-2-index-5-in-the-bottom-row.bmp", bottomrow, glyphunreadable);
     bytes oddheader = bmpbytes(40, 24, 0, 0, {}, 0, 0x80);
     putle32(oddheader.data() + 14, 20);
     add("header-size-20.bmp", oddheader, glyphunreadable);
@@ -508,6 +515,11 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          {paletteihdr, plte, plte, paletteidat, iend},
          glyphunreadable,
          0},
+        {"257 palette entries",
+         {paletteihdr, chunk("PLTE", std::string(3 * 257, '\x40')), paletteidat,
+          iend},
+         glyphunreadable,
+         0},
         {"CgBI",
          {chunk("CgBI", "\x50\0\x20\x02"), ihdrchunk, idat, iend},
          glyphunreadable,
@@ -577,8 +589,14 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
     add("png-60x50.bmp", pngof({chunk("IHDR", wide), idat, iend}),
         glyphwrongsize);
     cases.back().width = 60;
+    add("png-16777217x50.bmp",
+        pngof({chunk("IHDR", header(16777217, 50, 8, 0)), idat, iend}),
+        glyphwrongsize);
+    cases.back().width = 16777217;
     for (const auto &c : cases) {
-        unsigned char *glyph = nullptr;
+        // What the caller had in the glyph before, which a refusal clears.
+        unsigned char earlier = 0;
+        unsigned char *glyph = &earlier;
         int channels = -1, width = -1, height = -1;
         std::string path = dir + "/" + c.file;
         int result =
@@ -699,6 +717,15 @@ TEST(GlyphHeaders, ReadOnceAndJudged) {
     bytes bmp8 = bmpbytes(40, 8, 0, 2, {0, 0, 0, 0, 255, 255, 255, 0}, 0, 1);
     bytes bmp16 = bmpbytes(40, 16, 3, 0, words({0xf800, 0x7e0, 0x1f}), 0, 0);
     bytes fullpalette = bmpbytes(40, 8, 0, 2, bytes(1024, 0), 0, 1);
+    // bmp8 with one field of its headers set otherwise.
+    auto with = [&](uint32_t at, uint32_t value, bool twobytes = false) {
+        bytes file = bmp8;
+        if (twobytes)
+            putle16(file.data() + at, value);
+        else
+            putle32(file.data() + at, value);
+        return file;
+    };
     const struct {
         const char *name;
         bytes file;
@@ -713,7 +740,21 @@ TEST(GlyphHeaders, ReadOnceAndJudged) {
         {"palette cut off", bmp8, 14 + 40 + 6, -1, 0, 0},
         {"two colours", bmp8, 0, 1, 0, 2},
         {"two colours, a whole palette held", fullpalette, 0, 1, 0, 256},
+        {"a header size no BMP has", with(14, 20), 0, -1, 0, 0},
+        {"a colour count past 256", with(46, 1000), 0, -1, 0, 0},
+        {"a compression code of 4", with(30, 4), 0, -1, 0, 0},
+        {"3 bits a pixel", with(28, 3, true), 0, -1, 0, 0},
+        {"a width of 0", with(18, 0), 0, -1, 0, 0},
+        {"pixels from inside the file header", with(10, 10), 0, -1, 0, 0},
+        {"a red mask of 0",
+         bmpbytes(40, 16, 3, 0, words({0, 0x7e0, 0x1f}), 0, 0), 0, -1, 0, 0},
         {"a PNG's signature alone", pngof({}), 0, 0, -1, 0},
+        {"a PNG header whose CRC is wrong",
+         pngof({chunk("IHDR", header(50, 60, 8, 0), true)}), 0, 0, -1, 0},
+        {"a PNG 0 wide", pngof({chunk("IHDR", header(0, 60, 8, 0))}), 0, 0, -1,
+         0},
+        {"a PNG 2^31 high",
+         pngof({chunk("IHDR", header(50, 0x80000000u, 8, 0))}), 0, 0, -1, 0},
         {"a PNG's header", pngof({chunk("IHDR", header(50, 60, 8, 0))}), 0, 0,
          1, 0},
     };
@@ -735,6 +776,56 @@ TEST(GlyphHeaders, ReadOnceAndJudged) {
             EXPECT_EQ(width * 1000 + height, 50060) << c.name;
         }
     }
+}
+
+TEST(PngRewrite, EverySizeInterlacedAndWrittenOnce) {
+    // The rewrite hands the library exactly the image data a picture needs,
+    // pass by pass when it is interlaced, whatever its size; and what it
+    // writes is a PNG read as it was written: rewritten again, the same.
+    const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8},
+                              {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2},
+                              {0, 1, 1, 2}};
+    auto value = [](uint32_t x, uint32_t y) {
+        return (char)(unsigned char)(x * 16 + y);
+    };
+    for (uint32_t side = 1; side <= 17; side++)
+        for (bool interlaced : {false, true}) {
+            std::string raw;
+            for (int p = 0; p < (interlaced ? 7 : 1); p++) {
+                uint32_t x0 = interlaced ? passes[p][0] : 0;
+                uint32_t y0 = interlaced ? passes[p][1] : 0;
+                uint32_t dx = interlaced ? passes[p][2] : 1;
+                uint32_t dy = interlaced ? passes[p][3] : 1;
+                for (uint32_t y = y0; x0 < side && y < side; y += dy) {
+                    raw += '\0';
+                    for (uint32_t x = x0; x < side; x += dx)
+                        raw += value(x, y);
+                }
+            }
+            std::string name = std::to_string(side) +
+                               (interlaced ? " interlaced" : " by rows");
+            bytes file =
+                pngof({chunk("IHDR", header(side, side, 8, 0, interlaced)),
+                       chunk("IDAT", stored(raw)), chunk("IEND", "")});
+            size_t size = file.size();
+            unsigned char *data = (unsigned char *)malloc(size);
+            memcpy(data, file.data(), size);
+            ASSERT_EQ(rewritepng(&data, &size), 0) << name;
+            bytes once(data, data + size);
+            EXPECT_EQ(rewritepng(&data, &size), 0) << name;
+            EXPECT_TRUE(bytes(data, data + size) == once) << name;
+            free(data);
+            int w = 0, h = 0, n = 0;
+            unsigned char *pixels = stbi_load_from_memory(
+                once.data(), (int)once.size(), &w, &h, &n, 1);
+            ASSERT_NE(pixels, nullptr) << name;
+            std::string want;
+            for (uint32_t y = 0; y < side; y++)
+                for (uint32_t x = 0; x < side; x++)
+                    want += value(x, y);
+            EXPECT_EQ(std::string((char *)pixels, side * side), want) << name;
+            stbi_image_free(pixels);
+        }
 }
 
 TEST(BmpRewrite, RunLengthCodes) {
@@ -819,6 +910,12 @@ TEST(BmpRewrite, RunLengthCodes) {
          false,
          {0, 3, 1, 2, 3},
          "123"},
+        {"a move to the padded row's end",
+         4,
+         2,
+         false,
+         {1, 3, 0, 2, 3, 0, 0, 0, 4, 1, 0, 1},
+         "3000/1111"},
         {"a move as the last code, no end code",
          2,
          2,
@@ -954,19 +1051,20 @@ std::vector<uint32_t> canonical(const std::vector<int> &lengths) {
 // lengths 0 and 1 and symbol 18 a code. Zeros go as runs of symbol 18. The
 // block ends with its end code, or, inroom, with a bit no code begins.
 void putdynamic(deflatebits *d, bool final, const std::vector<int> &literals,
-                const std::vector<int> &codecode, bool inroom = false) {
+                const std::vector<int> &codecode, bool inroom = false,
+                int distances = 1) {
     static const int order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
     putbits(d, final, 1);
     putbits(d, 2, 2);
     putbits(d, (uint32_t)literals.size() - 257, 5);
-    putbits(d, 0, 5);
+    putbits(d, (uint32_t)distances - 1, 5);
     putbits(d, 15, 4);
     for (int i = 0; i < 19; i++)
         putbits(d, (uint32_t)codecode[order[i]], 3);
     std::vector<uint32_t> codes = canonical(codecode);
     std::vector<int> all = literals;
-    all.push_back(0); // the one distance code
+    all.insert(all.end(), (size_t)distances, 0); // distance codes, unused
     for (size_t i = 0; i < all.size();) {
         size_t run = 0;
         while (all[i] == 0 && i + run < all.size() && all[i + run] == 0 &&
@@ -1143,6 +1241,7 @@ TEST(Inflate, AsZlibInflates) {
         std::vector<int> lengthscode;
         int64_t want;
         bool inroom;
+        int distances = 1;
     } codes[] = {
         {"the end code alone, 1 bit", endonly(1), codecode(1, 2, 2, 0), 8,
          false},
@@ -1155,12 +1254,13 @@ TEST(Inflate, AsZlibInflates) {
         {"three 1-bit literal codes", threeones, codecode(1, 2, 2, 0), -1,
          false},
         {"no end code", endonly(0), codecode(1, 1, 0, 0), -1, false},
+        {"31 distance codes", endonly(1), codecode(1, 2, 2, 0), -1, false, 31},
         {"287 literal and length codes", endonly(1, 287), codecode(1, 2, 2, 0),
          -1, false},
     };
     for (const auto &c : codes) {
         deflatebits d;
-        putdynamic(&d, false, c.literals, c.lengthscode, c.inroom);
+        putdynamic(&d, false, c.literals, c.lengthscode, c.inroom, c.distances);
         putstored(&d, true, "moltravy");
         putend(&d, "moltravy");
         streams.push_back({c.name, d.out, c.want, true});

@@ -167,6 +167,9 @@ TEST(LongPath, PrefixedFromMaxPath) {
         {"a device path", L"\\\\.\\pipe\\" + deep, L"\\\\.\\pipe\\" + deep,
          512},
         {"no room for the prefix", L"C:\\" + deep, L"", deep.size() + 4},
+        {"room for it and no more", L"C:\\" + deep, L"\\\\?\\C:\\" + deep,
+         deep.size() + 8},
+        {"one short of that", L"C:\\" + deep, L"", deep.size() + 7},
     };
     for (const auto &c : cases) {
         std::vector<wchar_t> out(c.room, L'#');

@@ -119,9 +119,9 @@ static int buildhuffman(huffman *code, const unsigned char *lengths, int n,
     return 1;
 }
 
-// decodesymbol: the next symbol, or -1 for bits that are no code (or when
-// the data ends inside one, with in->over set). Codes arrive first bit
-// highest, and of each length they follow on from the shorter ones.
+// decodesymbol: the next symbol, or -1 for bits that are no code, or that
+// end before one does. Codes arrive first bit highest, and of each length
+// they follow on from the shorter ones.
 static int decodesymbol(bitreader *in, const huffman *code) {
     while (in->count <= 56 && in->at < in->size) {
         in->bits |= (uint64_t)in->data[in->at++] << in->count;
@@ -152,13 +152,11 @@ static int decodesymbol(bitreader *in, const huffman *code) {
         in->count -= len;
         return symbol;
     }
-    // The data's last bits: a bit at a time.
+    // The data's last bits: a bit at a time, and no code when they end.
     unsigned value = 0;
     for (; len < 16; len++) {
-        if (in->count == 0) {
-            in->over = 1;
+        if (in->count == 0)
             return -1;
-        }
         value = value << 1 | (unsigned)(in->bits & 1);
         in->bits >>= 1;
         in->count--;
@@ -312,7 +310,7 @@ static int readcodes(bitreader *in, huffman *literals, huffman *distances) {
             continue;
         }
         unsigned char fill = 0;
-        int repeat = 0;
+        int repeat;
         if (symbol == 16) {
             if (n == 0)
                 return 0;

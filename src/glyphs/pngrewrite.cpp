@@ -65,20 +65,29 @@ static int64_t pngimagesize(const unsigned char *ihdr) {
     return total;
 }
 
-int readpngheader(const unsigned char *data, size_t size, int64_t *width,
-                  int64_t *height) {
+// pngkind: readpngheader's verdict alone.
+static int pngkind(const unsigned char *data, size_t size) {
     if (size < 8 || memcmp(data, pngsignature, 8) != 0)
         return 0;
     if (size < headerend || be32(data + 8) != headerdata ||
         memcmp(data + 12, "IHDR", 4) != 0 ||
         chunkcrc(data + 12, 4 + headerdata) != be32(data + headerend - 4))
         return -1;
-    *width = be32(data + 16);
-    *height = be32(data + 20);
-    if (*width == 0 || *width > INT32_MAX || *height == 0 ||
-        *height > INT32_MAX)
+    uint32_t width = be32(data + 16);
+    uint32_t height = be32(data + 20);
+    if (width == 0 || width > INT32_MAX || height == 0 || height > INT32_MAX)
         return -1;
     return 1;
+}
+
+int readpngheader(const unsigned char *data, size_t size, int64_t *width,
+                  int64_t *height) {
+    int kind = pngkind(data, size);
+    if (kind == 1) {
+        *width = be32(data + 16);
+        *height = be32(data + 20);
+    }
+    return kind;
 }
 
 // isletter: whether c is an ASCII letter, as every byte of a chunk's type.
@@ -194,9 +203,7 @@ static size_t putchunk(unsigned char *out, const char *type,
 }
 
 int rewritepng(unsigned char **data, size_t *size) {
-    int64_t width = 0;
-    int64_t height = 0;
-    int kind = readpngheader(*data, *size, &width, &height);
+    int kind = pngkind(*data, *size);
     if (kind <= 0)
         return kind;
     pngparts parts;
