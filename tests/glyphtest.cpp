@@ -524,10 +524,26 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          {chunk("CgBI", "\x50\0\x20\x02"), ihdrchunk, idat, iend},
          glyphunreadable,
          0},
-        {"a chunk type of digits",
+        {"a digit first in a chunk type",
+         {ihdrchunk, chunk("3EXt", "a"), idat, iend},
+         glyphunreadable,
+         0},
+        {"a digit second",
          {ihdrchunk, chunk("t3Xt", "a"), idat, iend},
          glyphunreadable,
          0},
+        {"a digit third",
+         {ihdrchunk, chunk("tE3t", "a"), idat, iend},
+         glyphunreadable,
+         0},
+        {"a digit last",
+         {ihdrchunk, chunk("tEX3", "a"), idat, iend},
+         glyphunreadable,
+         0},
+        {"two palettes after the image data of a grey picture",
+         {ihdrchunk, idat, plte, plte, iend},
+         glyphloaded,
+         1},
         {"no end chunk", {ihdrchunk, idat}, glyphunreadable, 0},
         {"a byte more",
          {ihdrchunk, chunk("IDAT", stored(raw + "x")), iend},
@@ -556,6 +572,18 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          {ihdrchunk, chunk("tRNS", std::string(2, '\0')), idat, iend},
          glyphloaded,
          2},
+        {"transparency taken, colour",
+         {chunk("IHDR", header(50, 50, 8, 2)),
+          chunk("tRNS", std::string(6, '\0')),
+          chunk("IDAT", stored(rowsof("\x40\x40\x40"))), iend},
+         glyphloaded,
+         4},
+        {"transparency of the wrong length for colour",
+         {chunk("IHDR", header(50, 50, 8, 2)),
+          chunk("tRNS", std::string(7, '\0')),
+          chunk("IDAT", stored(rowsof("\x40\x40\x40"))), iend},
+         glyphloaded,
+         3},
         {"transparency taken, palette",
          {paletteihdr, plte, chunk("tRNS", "\x80"), paletteidat, iend},
          glyphloaded,
@@ -788,30 +816,48 @@ TEST(PngRewrite, EverySizeInterlacedAndWrittenOnce) {
     auto value = [](uint32_t x, uint32_t y) {
         return (char)(unsigned char)(x * 16 + y);
     };
+    // Every size from 1 to 17 a side, each way; and 511 by 256, whose
+    // 131,072 bytes of image data take three stored blocks.
+    std::vector<std::vector<uint32_t>> sizes = {{511, 256, 0}};
     for (uint32_t side = 1; side <= 17; side++)
-        for (bool interlaced : {false, true}) {
+        for (uint32_t interlaced : {0, 1})
+            sizes.push_back({side, side, interlaced});
+    for (const auto &s : sizes) {
+        uint32_t width = s[0], height = s[1];
+        bool interlaced = s[2] != 0;
+        {
             std::string raw;
             for (int p = 0; p < (interlaced ? 7 : 1); p++) {
                 uint32_t x0 = interlaced ? passes[p][0] : 0;
                 uint32_t y0 = interlaced ? passes[p][1] : 0;
                 uint32_t dx = interlaced ? passes[p][2] : 1;
                 uint32_t dy = interlaced ? passes[p][3] : 1;
-                for (uint32_t y = y0; x0 < side && y < side; y += dy) {
+                for (uint32_t y = y0; x0 < width && y < height; y += dy) {
                     raw += '\0';
-                    for (uint32_t x = x0; x < side; x += dx)
+                    for (uint32_t x = x0; x < width; x += dx)
                         raw += value(x, y);
                 }
             }
-            std::string name = std::to_string(side) +
+            std::string name = std::to_string(width) + " by " +
+                               std::to_string(height) +
                                (interlaced ? " interlaced" : " by rows");
             bytes file =
-                pngof({chunk("IHDR", header(side, side, 8, 0, interlaced)),
+                pngof({chunk("IHDR", header(width, height, 8, 0, interlaced)),
                        chunk("IDAT", stored(raw)), chunk("IEND", "")});
             size_t size = file.size();
             unsigned char *data = (unsigned char *)malloc(size);
             memcpy(data, file.data(), size);
             ASSERT_EQ(rewritepng(&data, &size), 0) << name;
             bytes once(data, data + size);
+            // Its image data ends with the Adler-32 of exactly what the
+            // picture needs.
+            std::string stream =
+                pngimagedata(std::string(once.begin(), once.end()));
+            ASSERT_GE(stream.size(), 4u) << name;
+            EXPECT_EQ(
+                be32((const unsigned char *)stream.data() + stream.size() - 4),
+                adlersum((const unsigned char *)raw.data(), raw.size()))
+                << name;
             EXPECT_EQ(rewritepng(&data, &size), 0) << name;
             EXPECT_TRUE(bytes(data, data + size) == once) << name;
             free(data);
@@ -820,12 +866,14 @@ TEST(PngRewrite, EverySizeInterlacedAndWrittenOnce) {
                 once.data(), (int)once.size(), &w, &h, &n, 1);
             ASSERT_NE(pixels, nullptr) << name;
             std::string want;
-            for (uint32_t y = 0; y < side; y++)
-                for (uint32_t x = 0; x < side; x++)
+            for (uint32_t y = 0; y < height; y++)
+                for (uint32_t x = 0; x < width; x++)
                     want += value(x, y);
-            EXPECT_EQ(std::string((char *)pixels, side * side), want) << name;
+            EXPECT_EQ(std::string((char *)pixels, width * height), want)
+                << name;
             stbi_image_free(pixels);
         }
+    }
 }
 
 TEST(BmpRewrite, RunLengthCodes) {
@@ -1264,6 +1312,18 @@ TEST(Inflate, AsZlibInflates) {
         putstored(&d, true, "moltravy");
         putend(&d, "moltravy");
         streams.push_back({c.name, d.out, c.want, true});
+    }
+    // Symbols 286 and 287, which the fixed code has but no stream may use.
+    for (uint32_t symbol : {286u, 287u}) {
+        deflatebits d;
+        putbits(&d, 1, 1);
+        putbits(&d, 1, 2);
+        putcode(&d, 0xc0 + symbol - 280, 8);
+        putcode(&d, 0, 5);
+        putcode(&d, 0, 7);
+        putend(&d, "");
+        streams.push_back(
+            {"fixed symbol " + std::to_string(symbol), d.out, -1, true});
     }
     std::vector<unsigned char> out(decoderblocklimit);
     for (const stream &s : streams) {

@@ -174,7 +174,7 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
             false,
             "strace -f -qq -y -o '" + log +
                 "' -e trace=fdatasync,fsync,rename,renameat,renameat2," +
-                "linkat,rt_sigprocmask " + wrapper);
+                "linkat,rt_sigprocmask,close " + wrapper);
         EXPECT_EQ(run.status, 0) << wrapper << run.out << run.err;
         std::string trace = readfile(log);
         size_t datasync = trace.find("fdatasync(");
@@ -223,6 +223,17 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
                 << lines[i];
         }
         EXPECT_GE(bracketed, wrapper.empty() ? 2 : 1) << trace;
+        // And every glyph file read is closed again, once.
+        std::string closed;
+        std::smatch glyph;
+        for (const std::string &line : lines)
+            if (std::regex_search(
+                    line, glyph,
+                    std::regex("close\\(\\d+<.*/([a-z_]+)\\.bmp>\\)")))
+                closed += glyph[1].str() + " ";
+        EXPECT_EQ(closed, "a b c d e f g h i j k l m n o p q r s t u v w x y z "
+                          "_ _period _question ")
+            << trace;
         removetree(logdir);
         removetree(dir);
     }

@@ -126,34 +126,49 @@ TEST(Placement, OneGlyphInTwoColumns) {
 }
 
 TEST(Placement, RangeCheckSkipsAndDescribes) {
-    // A raster one cell too short for 'a': the upper half of the cell falls
-    // above row 0. Those pixels are skipped and described, the rest land.
+    // A raster too short for 'a': the upper half of its cell falls above
+    // row 0. Those pixels are skipped and described, the rest land, mirrored
+    // at position 0 and not at position 1 (a cell higher, in a raster a
+    // cell taller).
     bytes glyph = testglyph(3);
-    int64_t w = 100, h = 50;
-    unsigned char *raster = createraster(w, h);
-    ASSERT_NE(raster, nullptr);
-    FILE *diag = tmpfile();
-    ASSERT_NE(diag, nullptr);
-    EXPECT_EQ(placeglyph(raster, w, h, "a", 1, glyph.data(), 'a', diag),
-              50 * 25);
-    rewind(diag);
-    char first[512] = {0};
-    size_t got = fread(first, 1, sizeof first - 1, diag);
-    fclose(diag);
-    ASSERT_GT(got, 0u);
-    // x 0, y 25: raster row -1, mirrored column 74.
-    char want[512];
-    snprintf(want, sizeof want,
-             "xbase:        25\nx:            0\nybase:        25\n"
-             "y:            25\nRaster Index: -26\nLetter Index: 1200\n"
-             "Paint Value:  0\nLetter Value: %d\n\nxbase:        25\n",
-             glyph[1200]);
-    EXPECT_EQ(std::string(first, strlen(want)), want);
-    // Rows 0 to 24 hold glyph rows 25 to 49, mirrored.
-    for (int y = 0; y < 25; y++)
-        for (int x = 0; x < 50; x++)
-            ASSERT_EQ(raster[y * w + 25 + x], glyph[(25 + y) * 50 + 49 - x]);
-    free(raster);
+    const struct {
+        const char *msg;
+        int64_t height;
+        int mirrored;
+        const char *ybase;
+        const char *rasterindex;
+    } cases[] = {{"a", 50, 1, "25", "-26"}, {"xa", 100, 0, "75", "-75"}};
+    for (const auto &c : cases) {
+        int64_t w = 100, h = c.height;
+        unsigned char *raster = createraster(w, h);
+        ASSERT_NE(raster, nullptr);
+        FILE *diag = tmpfile();
+        ASSERT_NE(diag, nullptr);
+        EXPECT_EQ(placeglyph(raster, w, h, c.msg, (int)strlen(c.msg),
+                             glyph.data(), 'a', diag),
+                  50 * 25)
+            << c.msg;
+        rewind(diag);
+        char first[512] = {0};
+        size_t got = fread(first, 1, sizeof first - 1, diag);
+        fclose(diag);
+        ASSERT_GT(got, 0u);
+        // x 0, y 25: raster row -1, column 74 mirrored or 25 not.
+        char want[512];
+        snprintf(want, sizeof want,
+                 "xbase:        25\nx:            0\nybase:        %s\n"
+                 "y:            25\nRaster Index: %s\nLetter Index: 1200\n"
+                 "Paint Value:  0\nLetter Value: %d\n\nxbase:        25\n",
+                 c.ybase, c.rasterindex, glyph[1200]);
+        EXPECT_EQ(std::string(first, strlen(want)), want) << c.msg;
+        // Rows 0 to 24 hold glyph rows 25 to 49.
+        for (int y = 0; y < 25; y++)
+            for (int x = 0; x < 50; x++)
+                ASSERT_EQ(raster[y * w + 25 + x],
+                          glyph[(25 + y) * 50 + (c.mirrored ? 49 - x : x)])
+                    << c.msg;
+        free(raster);
+    }
 }
 
 } // namespace

@@ -389,7 +389,6 @@ int oswritereplace(const void *data, size_t size) {
 }
 
 int osfinishreplace(int errnum, int *replaced) {
-    *replaced = 0;
     // The data reaches the disk before the name does, so that a power cut can
     // never leave the name on a file without its data.
     if (errnum == 0 && syncfile(filefd, 1) != 0)
