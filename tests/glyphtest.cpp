@@ -806,6 +806,24 @@ TEST(GlyphHeaders, ReadOnceAndJudged) {
     }
 }
 
+// pngimagedata: the image data of a PNG file, its chunks joined as the
+// library joins them, or "" for a file that is no whole PNG.
+std::string pngimagedata(const std::string &file) {
+    std::string joined;
+    if (file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
+        return joined;
+    for (size_t at = 8; file.size() - at >= 12;) {
+        const unsigned char *p = (const unsigned char *)file.data() + at;
+        size_t length = be32(p);
+        if (length > file.size() - at - 12)
+            break;
+        if (memcmp(p + 4, "IDAT", 4) == 0)
+            joined += file.substr(at + 8, length);
+        at += length + 12;
+    }
+    return joined;
+}
+
 TEST(PngRewrite, EverySizeInterlacedAndWrittenOnce) {
     // The rewrite hands the library exactly the image data a picture needs,
     // pass by pass when it is interlaced, whatever its size; and what it
@@ -1004,24 +1022,6 @@ TEST(BmpRewrite, RunLengthCodes) {
         EXPECT_EQ(rows, c.rows) << c.name;
         free(data);
     }
-}
-
-// pngimagedata: the image data of a PNG file, its chunks joined as the
-// library joins them, or "" for a file that is no whole PNG.
-std::string pngimagedata(const std::string &file) {
-    std::string joined;
-    if (file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0)
-        return joined;
-    for (size_t at = 8; file.size() - at >= 12;) {
-        const unsigned char *p = (const unsigned char *)file.data() + at;
-        size_t length = be32(p);
-        if (length > file.size() - at - 12)
-            break;
-        if (memcmp(p + 4, "IDAT", 4) == 0)
-            joined += file.substr(at + 8, length);
-        at += length + 12;
-    }
-    return joined;
 }
 
 #ifdef HAVE_ZLIB
