@@ -98,7 +98,12 @@ function pnggrey(png) {
     if (type === 'IDAT') data.push(body);
     at += 12 + length;
   }
-  const raw = inflateSync(Buffer.concat(data));
+  let raw;
+  try {
+    raw = inflateSync(Buffer.concat(data));
+  } catch {
+    return null;
+  }
   const grey = Buffer.alloc(width * height);
   for (let y = 0; y < height; y++) {
     const filter = raw[y * (width + 1)];
@@ -311,7 +316,10 @@ async function waitrun(engine) {
 async function save(engine, name) {
   const link = name.endsWith('.png') ? 'savepng' : 'save';
   for (let waited = 0; waited < ceiling; waited += 50) {
-    if (await engine.run(([id]) => document.getElementById(id).href, [link])) break;
+    if (await engine.run(([id]) => {
+      const a = document.getElementById(id);
+      return a.href && a.offsetParent !== null;
+    }, [link])) break;
     await pause(50);
   }
   await engine.run(() => document.getElementById('message').focus());

@@ -82,6 +82,8 @@ function finish(run, status, failure) {
   printed.dataset.status = status;
   printed.dataset.ms = (performance.now() - run.start).toFixed(1);
   running = null;
+  // A picture kept while this ran still gets its PNG, once nothing waits.
+  if (shown && shown.picture && !shown.pngasked) schedulepng(shown);
   next();
 }
 
@@ -90,14 +92,18 @@ async function fromrunner(message) {
     document.documentElement.dataset.ready = '1';
     return;
   }
-  // After a preview, the picture for the save link; after a picture, the
+  // After a preview, the picture for the save link; and, when asked, its
   // grey pixels for the PNG.
   if (message.kind === 'picture') {
     if (shown && message.id === shown.id) keep(message.picture);
     return;
   }
   if (message.kind === 'grey') {
-    if (shown && message.id === shown.id) makepng(message);
+    if (shown && message.id === shown.id) {
+      startencoder();
+      encoder.postMessage({ kind: 'png', id: message.id, grey: message.grey,
+        width: message.width, height: message.height }, [message.grey.buffer]);
+    }
     return;
   }
   const run = running;
@@ -127,12 +133,22 @@ async function fromrunner(message) {
   finish(run, message.status, failure);
 }
 
-// keep: the whole picture, for the save link and the size button.
+// keep: the whole picture, for the save link and the size button; its PNG
+// is made a moment later, unless another line comes first.
 function keep(picture) {
   shown.picture = picture;
   shown.url = URL.createObjectURL(picture);
   $('save').href = shown.url;
   $('save').textContent = 'Save the picture (BMP)';
+  schedulepng(shown);
+}
+
+// schedulepng: the picture's PNG, a moment after nothing runs or waits.
+function schedulepng(picture) {
+  setTimeout(() => {
+    if (shown === picture && !picture.pngasked && !running && waiting.length === 0)
+      makepng(picture);
+  }, 200);
 }
 
 // show: the picture a run stored, whole or as its preview, and its links;
@@ -150,6 +166,7 @@ async function show(run, message) {
   $('save').textContent = 'Preparing the BMP…';
   if (message.picture) keep(message.picture);
   $('savepng').classList.add('hidden');
+  $('savepng').removeAttribute('href');
   $('copy').classList.add('hidden');
   $('actions').classList.remove('hidden');
   const image = $('image');
@@ -159,11 +176,12 @@ async function show(run, message) {
   const box = $('picture');
   box.classList.add('fit');
   if (message.preview) {
-    const { pixels } = message.preview;
-    canvas.width = message.preview.width;
-    canvas.height = message.preview.height;
-    canvas.getContext('2d').putImageData(
-      new ImageData(pixels, message.preview.width, message.preview.height), 0, 0);
+    const { pixels, width: w, height: h } = message.preview;
+    const bitmap = message.preview.bitmap ||
+      await createImageBitmap(new ImageData(pixels, w, h));
+    canvas.width = w;
+    canvas.height = h;
+    canvas.getContext('bitmaprenderer').transferFromImageBitmap(bitmap);
     canvas.classList.remove('hidden');
     image.classList.add('hidden');
     image.removeAttribute('src');
@@ -217,15 +235,15 @@ $('size').addEventListener('click', async () => {
   }
 });
 
-// makepng: the shown picture's PNG, made by the other worker; one for an
-// earlier picture is dropped unfinished.
-function makepng(message) {
-  startencoder();
+// makepng: the shown picture's PNG, made by the other worker from the grey
+// pixels the runner keeps (one for an earlier picture is dropped
+// unfinished).
+function makepng(picture) {
+  picture.pngasked = true;
   $('savepng').textContent = 'Making the PNG…';
   $('savepng').removeAttribute('href');
   $('savepng').classList.remove('hidden');
-  encoder.postMessage({ kind: 'png', id: message.id, grey: message.grey,
-    width: message.width, height: message.height }, [message.grey.buffer]);
+  runner.postMessage({ kind: 'grey', id: picture.id });
 }
 
 function fromencoder(message) {
@@ -318,5 +336,6 @@ startrunner();
 startencoder();
 // Ready for a line once the worker has compiled the module; the tests and
 // the benchmark wait for this.
-runner.postMessage({ kind: 'prepare' });
+runner.postMessage({ kind: 'prepare',
+  glyphs: [...defaults].map(([n, f]) => [n, f.bytes, f.size]) });
 $('message').focus();

@@ -7,22 +7,28 @@
 // The page sends, and the worker answers, one message at a time:
 //   { kind: 'run', id, line, glyphs: [[name, bytes, size], ...] }
 //     -> { kind: 'ran', id, status, output, picture?: Blob, width, height,
-//          scale, preview?: { width, height, pixels } }
+//          scale, preview?: { width, height, bitmap (or pixels) } }
 //     -> { kind: 'picture', id, picture }   after a preview, the picture
-//     -> { kind: 'grey', id, grey, width, height }     after a picture
+//   { kind: 'grey', id }  ->  { kind: 'grey', id, grey, width, height }
+//     the last picture's grey pixels, for its PNG
 //   { kind: 'png', id, grey, width, height }  ->  { kind: 'png', id, png }
-//   { kind: 'prepare' }  ->  { kind: 'prepared' }  once the program compiled
+//   { kind: 'prepare', glyphs }  ->  { kind: 'prepared' }  once the program
+//     is compiled and has run once
 //   anything that fails  ->  { kind: 'failed', id, why }
-// Pixels and grey bytes move as transferred buffers, the picture as a Blob:
-// neither is copied on its way to the page.
+// A preview and grey pixels move as transferred ImageBitmaps and buffers,
+// the picture as a Blob: none is copied on its way to the page, or to the
+// worker that makes the PNG. (A Blob made in one worker cannot be read in
+// another in every engine: WebKit fails it, so the PNG is made from grey
+// pixels the worker that ran the program hands on.)
 
 const frombase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
 let program = null; // the compiled modules, each at its first use
 let encoder = null;
+let last = null; // the last picture: { id, blocks, width, height }
 
 // The longest side of a preview, and the pictures that get one first: those
 // with more pixels, or a longer side, than a browser decodes in a moment.
-const previewside = 2048;
+const previewside = 1024;
 const previewpixels = 1 << 24;
 const previewlongest = 8192;
 
@@ -91,14 +97,21 @@ function previewof(blocks, width, height, scale) {
   return { width: w, height: h, pixels };
 }
 
-// prepare: the program compiled, before the first line comes.
-async function prepare() {
+// prepare: the program compiled, and run once on a line of its own, its
+// output and picture thrown away: the engine compiles a module's functions
+// as they are first called, so the first line a person types runs as fast
+// as the next.
+async function prepare({ glyphs }) {
   if (!program) program = await WebAssembly.compile(frombase64(modulebase64));
+  const folder = new Map(glyphs.map(([n, bytes, size]) => [n, makefile(bytes, size)]));
+  const wasi = makewasi(folder, new TextEncoder().encode('Hello, World!\n'));
+  wasi.start(await WebAssembly.instantiate(program, { wasi_snapshot_preview1: wasi.imports }));
   postMessage({ kind: 'prepared' });
 }
 
 // run: one run of the program on line with the glyph files given.
 async function run({ id, line, glyphs }) {
+  last = null;
   if (!program) program = await WebAssembly.compile(frombase64(modulebase64));
   const folder = new Map(glyphs.map(([n, bytes, size]) => [n, makefile(bytes, size)]));
   const wasi = makewasi(folder, new TextEncoder().encode(line + '\n'));
@@ -129,13 +142,27 @@ async function run({ id, line, glyphs }) {
   const scale = large ? Math.ceil(Math.max(width, height) / previewside) : 1;
   const message = { kind: 'ran', id, status, output, width, height, scale };
   if (large) {
-    message.preview = previewof(blocks, width, height, scale);
-    postMessage(message, [message.preview.pixels.buffer]);
+    // Drawn into an ImageBitmap here, so that the page only shows it.
+    const preview = previewof(blocks, width, height, scale);
+    const { pixels } = preview;
+    if (typeof createImageBitmap === 'function') {
+      preview.bitmap = await createImageBitmap(new ImageData(pixels, preview.width, preview.height));
+      delete preview.pixels;
+    }
+    message.preview = preview;
+    postMessage(message, [preview.bitmap || pixels.buffer]);
   }
   const picture = new Blob(blocks, { type: 'image/bmp' });
   postMessage(large ? { kind: 'picture', id, picture } : { ...message, picture });
-  const grey = greyof(blocks, width, height);
-  postMessage({ kind: 'grey', id, grey, width, height }, [grey.buffer]);
+  last = { id, blocks, width, height };
+}
+
+// grey: the last picture's grey pixels.
+function grey({ id }) {
+  if (!last || last.id !== id) return;
+  const pixels = greyof(last.blocks, last.width, last.height);
+  postMessage({ kind: 'grey', id, grey: pixels, width: last.width, height: last.height },
+    [pixels.buffer]);
 }
 
 // png: the PNG of the grey picture, made by the PNG module.
@@ -168,7 +195,8 @@ let queue = Promise.resolve();
 onmessage = (event) => {
   const task = event.data;
   queue = queue.then(() => (task.kind === 'run' ? run(task)
-    : task.kind === 'png' ? png(task) : prepare()))
+    : task.kind === 'png' ? png(task) : task.kind === 'grey' ? grey(task)
+      : prepare(task)))
     .catch((error) => postMessage({ kind: 'failed', id: task.id, task: task.kind,
       why: String(error && error.message || error) }));
 };
