@@ -222,7 +222,13 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
                 std::regex("\"moltravytext\\.bmp\\.[A-Za-z0-9]{6}\"")))
                 << lines[i];
         }
+        // Linux links a nameless file in and renames it; the generic store
+        // and a Linux without O_TMPFILE rename only.
+#ifdef GENERICPOSIX
+        EXPECT_GE(bracketed, 1) << trace;
+#else
         EXPECT_GE(bracketed, wrapper.empty() ? 2 : 1) << trace;
+#endif
         // And every glyph file read is closed again, once.
         std::string closed;
         std::smatch glyph;
