@@ -208,6 +208,8 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
             while (after + 1 < lines.size() &&
                    lines[++after].find("rt_sigprocmask") == std::string::npos)
                 ;
+            // qemu-user keeps a guest's signal mask to itself.
+#ifndef EMULATED
             EXPECT_NE(lines[before].find("SIG_BLOCK, [HUP INT TERM]"),
                       std::string::npos)
                 << lines[i] << "\n"
@@ -215,6 +217,7 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
             EXPECT_NE(lines[after].find("SIG_SETMASK"), std::string::npos)
                 << lines[i] << "\n"
                 << trace;
+#endif
             bracketed++;
             // The temporary name, as the manual names a leftover one.
             EXPECT_TRUE(std::regex_search(
