@@ -208,8 +208,8 @@ TEST(Process, DataIsSyncedBeforeTheRenameAndTheFolderAfter) {
             while (after + 1 < lines.size() &&
                    lines[++after].find("rt_sigprocmask") == std::string::npos)
                 ;
-            // qemu-user keeps a guest's signal mask to itself.
 #ifndef EMULATED
+            // (qemu-user keeps a guest's signal mask to itself.)
             EXPECT_NE(lines[before].find("SIG_BLOCK, [HUP INT TERM]"),
                       std::string::npos)
                 << lines[i] << "\n"

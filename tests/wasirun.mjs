@@ -12,8 +12,12 @@
 //
 // Usage: node --no-warnings tests/wasirun.mjs MODULE
 import { readFileSync } from 'node:fs';
-import process from 'node:process';
 import { WASI } from 'node:wasi';
+
+// The global process, not node:process: importing that module reads each of
+// its exports, process.stdin among them, and making stdin turns a pipe or
+// FIFO to non-blocking, so that the module's first read of a line not yet
+// written failed with EAGAIN ("No message entered.").
 
 const wasi = new WASI({
   version: 'preview1',
