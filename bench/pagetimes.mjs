@@ -5,7 +5,8 @@
 // itself measures it, and the longest the page went without answering
 // meanwhile (the longest gap between the beats of a 10 ms timer). Prints one
 // line of JSON: the time to open the page, and for each message its median
-// time and its longest gap, in milliseconds.
+// time, its longest gap, and the medians of the worker's own two phases (the
+// program's run, and the preview drawn, when there is one), in milliseconds.
 //
 // Usage: node bench/pagetimes.mjs PAGE REPS MESSAGEFILE...
 // (run from a folder whose node_modules holds playwright-core, such as
@@ -48,8 +49,10 @@ async function write(line) {
   await tab.fill('#message', line);
   await tab.press('#message', 'Enter');
   await tab.waitForFunction(() => document.getElementById('console').dataset.ms);
-  return tab.evaluate(() => [Number(document.getElementById('console').dataset.ms),
-    window.longest]);
+  return tab.evaluate(() => {
+    const { ms, module, preview } = document.getElementById('console').dataset;
+    return [Number(ms), window.longest, Number(module), Number(preview)];
+  });
 }
 
 const median = (list) => list.sort((a, b) => a - b)[Math.floor(list.length / 2)];
@@ -57,7 +60,8 @@ for (const file of messages) {
   const line = readFileSync(file, 'utf8').replace(/\n$/, '');
   const runs = [];
   for (let i = 0; i < Number(reps); i++) runs.push(await write(line));
-  times[file] = { ms: median(runs.map((r) => r[0])), gap: Math.max(...runs.map((r) => r[1])) };
+  times[file] = { ms: median(runs.map((r) => r[0])), gap: Math.max(...runs.map((r) => r[1])),
+    module: median(runs.map((r) => r[2])), preview: median(runs.map((r) => r[3])) };
 }
 await browser.close();
 console.log(JSON.stringify(times));

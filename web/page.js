@@ -123,6 +123,9 @@ async function fromrunner(message) {
     finish(run, message.status);
     return;
   }
+  const printed = $('console');
+  printed.dataset.module = message.ms.module.toFixed(1);
+  printed.dataset.preview = message.ms.preview.toFixed(1);
   let failure = null;
   try {
     await show(run, message);
