@@ -357,7 +357,7 @@ def glyphsets(args):
                                   else "refused")
             lines.append("| %s | %s (%d bytes) | %.3f s | %.1f M | %s |" % (
                 name, what, len(glyph), seconds, count / 1e6, status))
-    text = "\n".join(lines) + "\n\n" + split
+    text = "\n".join(lines)
     print(text)
     fine = worst <= 1 and 0 < most <= MOSTHOSTILE
     verdict = "worst %.3f s, %.2f G instructions: %s" % (
@@ -408,12 +408,13 @@ def pagebench(args):
     page = {("open" if k == "open" else
              os.path.basename(k)[:-4]): v for k, v in page.items()}
     page["pause"] = page["repeated"]["gap"]
-    split = page["repeated"]
+    repeated = page["repeated"]
     split = ("The repeated message's %.1f ms: the program's run in the worker "
              "%.1f ms, its preview drawn %.1f ms, the rest (the line handed "
              "to the worker, the preview handed back and shown) %.1f ms; "
-             "the save link's Blob is made after." % (split["ms"], split["module"], split["preview"],
-                           split["ms"] - split["module"] - split["preview"]))
+             "the save link's Blob is made after." % (
+                 repeated["ms"], repeated["module"], repeated["preview"],
+                 repeated["ms"] - repeated["module"] - repeated["preview"]))
     for name in ["typical", "long", "repeated"]:
         page[name] = page[name]["ms"]
     for name in ["open", "typical", "long", "repeated", "pause"]:

@@ -440,6 +440,8 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
     const bytes plte = chunk("PLTE", palette);
     const bytes paletteidat = chunk("IDAT", stored(palettepixels));
     const bytes paletteihdr = chunk("IHDR", header(50, 50, 8, 3));
+    const bytes colourihdr = chunk("IHDR", header(50, 50, 8, 2));
+    const bytes colouridat = chunk("IDAT", stored(rowsof("\x40\x40\x40")));
     deflatebits flood; // 1 MiB and a bit of zeros: a literal, then copies
     putbits(&flood, 1, 1);
     putbits(&flood, 1, 2);
@@ -584,15 +586,15 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          glyphloaded,
          2},
         {"transparency taken, colour",
-         {chunk("IHDR", header(50, 50, 8, 2)),
+         {colourihdr,
           chunk("tRNS", std::string(6, '\0')),
-          chunk("IDAT", stored(rowsof("\x40\x40\x40"))), iend},
+          colouridat, iend},
          glyphloaded,
          4},
         {"transparency of the wrong length for colour",
-         {chunk("IHDR", header(50, 50, 8, 2)),
+         {colourihdr,
           chunk("tRNS", std::string(7, '\0')),
-          chunk("IDAT", stored(rowsof("\x40\x40\x40"))), iend},
+          colouridat, iend},
          glyphloaded,
          3},
         {"transparency taken, palette",

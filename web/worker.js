@@ -102,23 +102,27 @@ function previewof(blocks, width, height, scale) {
 // as they are first called, so the first line a person types runs as fast
 // as the next.
 async function prepare({ glyphs }) {
+  await runprogram('Hello, World!', glyphs);
+  postMessage({ kind: 'prepared' });
+}
+
+// runprogram: the program run on line, in a folder of the glyph files
+// given; returns its exit status, the WASI layer (for its output) and the
+// folder as the program left it.
+async function runprogram(line, glyphs) {
   if (!program) program = await WebAssembly.compile(frombase64(modulebase64));
   const folder = new Map(glyphs.map(([n, bytes, size]) => [n, makefile(bytes, size)]));
-  const wasi = makewasi(folder, new TextEncoder().encode('Hello, World!\n'));
-  wasi.start(await WebAssembly.instantiate(program, { wasi_snapshot_preview1: wasi.imports }));
-  postMessage({ kind: 'prepared' });
+  const wasi = makewasi(folder, new TextEncoder().encode(line + '\n'));
+  const instance = await WebAssembly.instantiate(program,
+    { wasi_snapshot_preview1: wasi.imports });
+  return { status: wasi.start(instance), wasi, folder };
 }
 
 // run: one run of the program on line with the glyph files given.
 async function run({ id, line, glyphs }) {
   last = null;
   const started = performance.now();
-  if (!program) program = await WebAssembly.compile(frombase64(modulebase64));
-  const folder = new Map(glyphs.map(([n, bytes, size]) => [n, makefile(bytes, size)]));
-  const wasi = makewasi(folder, new TextEncoder().encode(line + '\n'));
-  const instance = await WebAssembly.instantiate(program,
-    { wasi_snapshot_preview1: wasi.imports });
-  const status = wasi.start(instance);
+  const { status, wasi, folder } = await runprogram(line, glyphs);
   const output = wasi.output();
   const stored = folder.get('moltravytext.bmp');
   if (status !== 0 || !stored) {
