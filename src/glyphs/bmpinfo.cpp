@@ -87,10 +87,7 @@ int readbmpinfo(const unsigned char *data, size_t size, bmpinfo *bmp) {
     }
     bmp->entrysize = hsz == 12 ? 3 : 4;
     if (bits <= 8) {
-        int64_t all = (int64_t)1 << bits;
-        int64_t room = bmp->offset - bmp->palette;
-        bmp->entries =
-            colours == 0 || room >= all * bmp->entrysize ? all : colours;
+        bmp->entries = colours == 0 ? (int64_t)1 << bits : colours;
         if (bmp->palette + bmp->entries * bmp->entrysize > (int64_t)size)
             return -1;
     }

@@ -47,11 +47,9 @@ struct bmpinfo {
 //
 // The palette (1, 4 or 8 bits a pixel) follows the headers and holds as
 // many entries as the header's colour count says, all 2^bits when it says
-// 0 (and always in OS/2's 12-byte header). When the file holds a whole
-// palette of 2^bits entries before its pixels, all of them are read, as
-// most decoders read them, whatever the count says. Bytes after the
-// entries are a gap, never colours: a pixel that names an entry past them
-// is one the file never gave a colour.
+// 0 (and always in OS/2's 12-byte header). Bytes after the entries are a
+// gap, never colours, even where they would make a whole palette: a pixel
+// that names an entry past them is one the file never gave a colour.
 int readbmpinfo(const unsigned char *data, size_t size, bmpinfo *bmp);
 
 #endif

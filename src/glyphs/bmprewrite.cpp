@@ -95,17 +95,19 @@ static int pastpalette(const unsigned char *pixels, int64_t width, int64_t rows,
 int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size) {
     int runlength = bmp->compression == 1 || bmp->compression == 2;
     int bitfields = bmp->compression == 3;
-    if (bmp->width > librarymaxside || bmp->rows > librarymaxside)
-        return -1;
     int bits = runlength ? 8 : bmp->bits;
     int64_t rowbytes = (bits * bmp->width + 31) / 32 * 4;
     int64_t pixelbytes = rowbytes * bmp->rows;
-    // Uncompressed rows must all be in the file; runs unpack in full.
+    // Uncompressed rows must all be in the file; runs unpack in full. The
+    // limit keeps each side far inside the library's own (2^24).
     if (pixelbytes > (int64_t)decoderblocklimit ||
         (!runlength && bmp->offset + pixelbytes > (int64_t)*size))
         return -1;
     int64_t headersize = bitfields ? maskheadersize : plainheadersize;
-    int64_t pixelstart = bmpfileheadersize + headersize + 4 * bmp->entries;
+    // A 1-bit picture of one colour: a pixel of index 1 takes the first
+    // entry, as ImageMagick reads it, so that entry is written twice.
+    int64_t entries = bits == 1 && bmp->entries == 1 ? 2 : bmp->entries;
+    int64_t pixelstart = bmpfileheadersize + headersize + 4 * entries;
     int64_t filesize = pixelstart + pixelbytes;
     unsigned char *out = (unsigned char *)calloc(1, (size_t)filesize);
     if (out == NULL)
@@ -122,14 +124,14 @@ int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size) {
     putle16(info + 12, 1);
     putle16(info + 14, (uint32_t)bits);
     putle32(info + 16, bitfields ? 3 : 0);
-    putle32(info + 32, (uint32_t)bmp->entries);
+    putle32(info + 32, (uint32_t)entries);
     for (int i = 0; bitfields && i < 4; i++)
         putle32(info + 40 + 4 * i, bmp->mask[i]);
 
     // The palette's blue, green and red, each entry widened to four bytes.
-    for (int64_t i = 0; i < bmp->entries; i++)
+    for (int64_t i = 0; i < entries; i++)
         memcpy(info + headersize + 4 * i,
-               *data + bmp->palette + bmp->entrysize * i, 3);
+               *data + bmp->palette + bmp->entrysize * (i % bmp->entries), 3);
 
     unsigned char *pixels = out + pixelstart;
     int refused = 0;
@@ -141,7 +143,7 @@ int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size) {
         memcpy(pixels, *data + bmp->offset, (size_t)pixelbytes);
     }
     if (refused || (bits <= 8 && pastpalette(pixels, bmp->width, bmp->rows,
-                                             rowbytes, bits, bmp->entries))) {
+                                             rowbytes, bits, entries))) {
         free(out);
         return -1;
     }

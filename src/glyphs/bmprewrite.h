@@ -27,10 +27,12 @@
 // Every BMP is rewritten, so that the library meets one layout only: a
 // 40-byte header (a 108-byte one, masks inside, for bit fields, so that an
 // alpha mask is kept), the palette in 4-byte entries and the pixel rows
-// right after it. The rewrite also refuses a palette picture with a pixel
-// that names an entry past the palette (bmpinfo.h): the library keeps its
-// palette in memory it never clears and does not check an index against
-// it.
+// right after it. The rewrite also refuses a 4 or 8-bit picture with a
+// pixel that names an entry past the palette (bmpinfo.h), as ImageMagick
+// does: the library keeps its palette in memory it never clears and does
+// not check an index against it. In a 1-bit picture whose header counts one
+// colour, a pixel of index 1 takes the first entry, as ImageMagick reads
+// it (with a warning).
 //
 //   bmpinfo bmp;                     from readbmpinfo, which returned 1
 //   if (rewritebmp(&bmp, &data, &size) != 0) ... refuse the file ...
@@ -43,13 +45,12 @@
 
 // rewritebmp: replaces *data (*size bytes, from malloc), the BMP that *bmp
 // describes, with the rewritten file, a new block from malloc, and frees the
-// old one. Returns 0, or -1 for a BMP that cannot be read: a side past the
-// library's limit, a picture of more than decoderblocklimit bytes once
-// unpacked, pixel rows the file does not hold whole, run-length data with a
-// run past its row or past the picture, or a code cut off (data that ends
-// before its end code simply ends the picture), a pixel that names an
-// entry past the palette, or memory that runs out. The caller owns *data
-// either way.
+// old one. Returns 0, or -1 for a BMP that cannot be read: a picture of
+// more than decoderblocklimit bytes once unpacked, pixel rows the file does not
+// hold whole, run-length data with a run past its row or past the picture, or a
+// code cut off (data that ends before its end code simply ends the picture), a
+// 4 or 8-bit pixel that names an entry past the palette, or memory that runs
+// out. The caller owns *data either way.
 int rewritebmp(const bmpinfo *bmp, unsigned char **data, size_t *size);
 
 #endif

@@ -2,92 +2,93 @@
 
 #include <cstdlib>
 #include <cstring>
+// next_in as const, as the data it takes from is.
+#define ZLIB_CONST
+#include <zlib.h>
 
 #include "byteorder.h"
-#include "inflate.h"
 #include "stbimage.h"
 
 static const unsigned char pngsignature[8] = {0x89, 'P',  'N',  'G',
                                               '\r', '\n', 0x1a, '\n'};
 
-// A chunk: its length, type and CRC take 12 bytes besides its data; the
-// header chunk's data is 13 bytes, right after the signature.
+// A chunk: its length (4 bytes), its type (4), its data, its CRC (4). The
+// header chunk comes right after the signature; its data holds, at these
+// offsets, the width and height (4 bytes each), then a byte each for the
+// depth, the colour type and the compression, filter and interlace methods.
 static const size_t chunkframe = 12;
-static const size_t headerdata = 13;
-static const size_t headerend = 8 + chunkframe + headerdata;
+static const size_t ihdrdata = 8 + 8;
+static const size_t ihdrsize = 13;
+static const size_t ihdrend = ihdrdata + ihdrsize + 4;
+static const int ihdrwidth = 0;
+static const int ihdrheight = 4;
+static const int ihdrdepth = 8;
+static const int ihdrcolour = 9;
+static const int ihdrcompression = 10;
+static const int ihdrfilter = 11;
+static const int ihdrinterlace = 12;
 
-uint32_t chunkcrc(const unsigned char *data, size_t size) {
-    // The table of the remainders of every byte, made at the first call.
-    static uint32_t table[256];
-    if (table[1] == 0) {
-        for (uint32_t n = 0; n < 256; n++) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; k++)
-                c = c & 1 ? 0xedb88320u ^ c >> 1 : c >> 1;
-            table[n] = c;
-        }
-    }
-    uint32_t crc = 0xffffffffu;
-    for (size_t i = 0; i < size; i++)
-        crc = table[(crc ^ data[i]) & 0xff] ^ crc >> 8;
-    return crc ^ 0xffffffffu;
+// How libpng hands zlib the image data: at most this many bytes at a time,
+// and after the last row, output asked for into a scratch buffer this size.
+static const size_t idatreadsize = 8192;
+static const size_t scratchsize = 1024;
+
+// chunkcrc: the CRC-32 of size bytes at data, as a chunk carries it.
+static uint32_t chunkcrc(const unsigned char *data, size_t size) {
+    return (uint32_t)crc32(0, data, (uInt)size);
 }
 
-// pngimagesize: the bytes of image data the header's data (ihdr, 13 bytes)
-// implies, each row with its filter byte, for each of the seven passes when
-// interlaced, as libpng and the image library count them. Sides are at most
-// 2^31 - 1 here, so no product leaves 64 bits; past decoderblocklimit the
-// count stops.
-static int64_t pngimagesize(const unsigned char *ihdr) {
-    static const int xstart[7] = {0, 4, 0, 2, 0, 1, 0};
-    static const int ystart[7] = {0, 0, 4, 0, 2, 0, 1};
-    static const int xstep[7] = {8, 8, 4, 4, 2, 2, 1};
-    static const int ystep[7] = {8, 8, 8, 4, 4, 2, 2};
-    int64_t width = be32(ihdr);
-    int64_t height = be32(ihdr + 4);
-    int64_t depth = ihdr[8];
-    int colour = ihdr[9];
-    int64_t samples = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
-    int passes = ihdr[12] ? 7 : 1;
-    int64_t total = 0;
-    for (int p = 0; p < passes && total <= (int64_t)decoderblocklimit; p++) {
-        int64_t x = width;
-        int64_t y = height;
-        if (passes == 7) {
-            x = (width - xstart[p] + xstep[p] - 1) / xstep[p];
-            y = (height - ystart[p] + ystep[p] - 1) / ystep[p];
-        }
-        if (x > 0 && y > 0) {
-            int64_t row = (samples * x * depth + 7) / 8 + 1;
-            total += row <= (int64_t)decoderblocklimit ? row * y : row;
-        }
-    }
-    return total;
-}
-
-// pngkind: readpngheader's verdict alone.
-static int pngkind(const unsigned char *data, size_t size) {
+int readpnginfo(const unsigned char *data, size_t size, pnginfo *png) {
     if (size < 8 || memcmp(data, pngsignature, 8) != 0)
         return 0;
-    if (size < headerend || be32(data + 8) != headerdata ||
+    if (size < ihdrend || be32(data + 8) != ihdrsize ||
         memcmp(data + 12, "IHDR", 4) != 0 ||
-        chunkcrc(data + 12, 4 + headerdata) != be32(data + headerend - 4))
+        chunkcrc(data + 12, 4 + ihdrsize) != be32(data + ihdrend - 4))
         return -1;
-    uint32_t width = be32(data + 16);
-    uint32_t height = be32(data + 20);
-    if (width == 0 || width > INT32_MAX || height == 0 || height > INT32_MAX)
+    const unsigned char *ihdr = data + ihdrdata;
+    png->width = be32(ihdr + ihdrwidth);
+    png->height = be32(ihdr + ihdrheight);
+    png->depth = ihdr[ihdrdepth];
+    png->colour = ihdr[ihdrcolour];
+    png->interlaced = ihdr[ihdrinterlace];
+    // The depths each colour type takes, as bits of a mask: grey 1 to 16,
+    // palette 1 to 8, the rest 8 and 16.
+    uint32_t depths = png->colour == 0   ? 0x10116
+                      : png->colour == 3 ? 0x116
+                      : png->colour == 2 || png->colour == 4 || png->colour == 6
+                          ? 0x10100
+                          : 0;
+    if (png->width == 0 || png->width > INT32_MAX || png->height == 0 ||
+        png->height > INT32_MAX || png->depth > 16 ||
+        (depths >> png->depth & 1) == 0 || ihdr[ihdrcompression] != 0 ||
+        ihdr[ihdrfilter] != 0 || png->interlaced > 1)
         return -1;
     return 1;
 }
 
-int readpngheader(const unsigned char *data, size_t size, int64_t *width,
-                  int64_t *height) {
-    int kind = pngkind(data, size);
-    if (kind == 1) {
-        *width = be32(data + 16);
-        *height = be32(data + 20);
+// Adam7's seven passes: where each starts, and its steps, across and down.
+static const int passx[7] = {0, 4, 0, 2, 0, 1, 0};
+static const int passy[7] = {0, 0, 4, 0, 2, 0, 1};
+static const int passdx[7] = {8, 8, 4, 4, 2, 2, 1};
+static const int passdy[7] = {8, 8, 8, 4, 4, 2, 2};
+
+// passrows: in *rows and *rowsize, how many rows pass p (of 7 when
+// interlaced, else the one pass) of the picture holds and the bytes of
+// each, its filter byte included; 0 rows for a pass with no pixel.
+static void passrows(const pnginfo *png, int p, int64_t *rows,
+                     int64_t *rowsize) {
+    int64_t x = png->width;
+    int64_t y = png->height;
+    if (png->interlaced) {
+        x = (png->width - passx[p] + passdx[p] - 1) / passdx[p];
+        y = (png->height - passy[p] + passdy[p] - 1) / passdy[p];
     }
-    return kind;
+    int samples = png->colour == 2   ? 3
+                  : png->colour == 4 ? 2
+                  : png->colour == 6 ? 4
+                                     : 1;
+    *rows = x > 0 ? y : 0;
+    *rowsize = (samples * x * png->depth + 7) / 8 + 1;
 }
 
 // isletter: whether c is an ASCII letter, as every byte of a chunk's type.
@@ -101,17 +102,17 @@ struct pngparts {
     size_t palettesize;
     const unsigned char *alpha; // the transparency chunk's data, or NULL
     size_t alphasize;
-    unsigned char *stream; // the image data, joined
-    size_t streamsize;
+    int alphaseen;    // a transparency chunk was taken, even if cancelled
+    size_t firstidat; // where the first image data chunk starts
 };
 
 // alphataken: whether libpng takes a transparency chunk of length bytes
-// here: before the image data and the only one so far, of 2 bytes for grey,
-// 6 for colour, for a palette after it and of 1 to as many bytes as it has
+// here: before the image data and the first taken, of 2 bytes for grey, 6
+// for colour, for a palette after it and of 1 to as many bytes as it has
 // entries, and never with an alpha channel.
 static int alphataken(const pngparts *parts, int colour, int idat,
                       uint32_t length) {
-    if (idat || parts->alpha != NULL)
+    if (idat || parts->alphaseen)
         return 0;
     if (colour == 0)
         return length == 2;
@@ -123,17 +124,15 @@ static int alphataken(const pngparts *parts, int colour, int idat,
     return 0;
 }
 
-// walkchunks: the chunks of data (size bytes, a PNG whose header chunk is
-// whole) after the header, checked as libpng checks them (pngrewrite.h),
-// into *parts; parts->stream holds size bytes. Returns 0, or -1 for a file
-// that is refused.
-static int walkchunks(const unsigned char *data, size_t size, pngparts *parts) {
-    int colour = data[16 + 9];
-    int depth = data[16 + 8];
-    size_t most = (size_t)1 << (depth <= 8 ? depth : 8);
+// walkchunks: the chunks of data (size bytes, the PNG that png describes)
+// after the header, to the end chunk, checked as libpng checks them
+// (pngrewrite.h), into *parts. Returns 0, or -1 for a file that is refused.
+static int walkchunks(const unsigned char *data, size_t size,
+                      const pnginfo *png, pngparts *parts) {
+    size_t most = (size_t)1 << (png->depth <= 8 ? png->depth : 8);
     int palettes = 0;
-    int idat = 0; // 0: none yet, 1: in their run, 2: the run has ended
-    size_t at = headerend;
+    int idat = 0;
+    size_t at = ihdrend;
     for (;;) {
         if (size - at < chunkframe)
             return -1; // cut off, or no end chunk
@@ -142,52 +141,153 @@ static int walkchunks(const unsigned char *data, size_t size, pngparts *parts) {
         const unsigned char *body = data + at + 8;
         if (length >= 0x80000000u || size - at - chunkframe < length)
             return -1;
+        size_t start = at;
         at += chunkframe + length;
         if (!isletter(type[0]) || !isletter(type[1]) || !isletter(type[2]) ||
             !isletter(type[3]))
             return -1;
         int critical = (type[0] & 0x20) == 0;
-        int whole = chunkcrc(type, 4 + (size_t)length) == be32(body + length);
-        int isidat = memcmp(type, "IDAT", 4) == 0;
-        if (idat == 1 && !isidat)
-            idat = 2;
-        if (!whole && critical)
-            return -1;
-        if (!whole)
-            continue; // an ancillary chunk libpng drops
-        if (isidat) {
-            if (idat == 2 || (colour == 3 && parts->palette == NULL))
+        if (chunkcrc(type, 4 + (size_t)length) != be32(body + length)) {
+            if (critical)
                 return -1;
+            continue; // an ancillary chunk libpng drops
+        }
+        if (memcmp(type, "IDAT", 4) == 0) {
+            if (!idat && png->colour == 3 && parts->palette == NULL)
+                return -1;
+            if (!idat)
+                parts->firstidat = start;
             idat = 1;
-            memcpy(parts->stream + parts->streamsize, body, length);
-            parts->streamsize += length;
         } else if (memcmp(type, "IEND", 4) == 0) {
             return idat ? 0 : -1;
         } else if (memcmp(type, "PLTE", 4) == 0) {
             // A second one is refused; one after the image data libpng
-            // ignores (and does not count), and one in a picture of no
-            // palette gives no pixel its colour.
+            // ignores (and does not count), and so one in a grey picture.
             if (palettes > 0)
                 return -1;
             if (idat)
                 continue;
             palettes = 1;
-            if (colour != 3)
+            if ((png->colour & 2) == 0)
                 continue;
-            if (length == 0 || length % 3 != 0 || length > 3 * 256)
+            if (length > 3 * 256 || length % 3 != 0) {
+                if (png->colour == 3)
+                    return -1;
+                continue; // a colour picture's suggested palette, unread
+            }
+            if (length == 0)
                 return -1;
             // Entries past what the bit depth can name, libpng drops.
-            parts->palette = body;
-            parts->palettesize = length / 3 < most ? length : 3 * most;
+            if (png->colour == 3) {
+                parts->palette = body;
+                parts->palettesize = length / 3 < most ? length : 3 * most;
+            }
+            // A transparency chunk must come after the palette: one before
+            // it is cancelled, and still counts as the one taken.
+            parts->alpha = NULL;
+            parts->alphasize = 0;
         } else if (memcmp(type, "tRNS", 4) == 0) {
-            if (alphataken(parts, colour, idat, length)) {
+            if (alphataken(parts, png->colour, idat, length)) {
                 parts->alpha = body;
                 parts->alphasize = length;
+                parts->alphaseen = 1;
             }
         } else if (critical) {
             return -1; // the header again, or a chunk libpng does not know
         }
     }
+}
+
+// The image data as libpng reads it: zlib's stream, the chunk it is taking
+// data from, and that chunk's data not yet handed over.
+struct idatreader {
+    z_stream z;
+    const unsigned char *file;
+    size_t chunk;
+    const unsigned char *next;
+    size_t left;
+    int ended;
+};
+
+// readidat: inflates want bytes into out, the next row, as libpng's
+// png_read_IDAT_data does; or, when out is NULL, what the stream holds
+// after the last row, into a scratch buffer, until the stream ends or zlib
+// stops making bytes. The data of one image data chunk after another is
+// handed over, never past a chunk that is not one (the walk saw that the
+// end chunk follows). Returns 0, or -1 for data libpng refuses (a row that
+// zlib refuses, or that the stream or the chunks end before; after the
+// last row only chunks that end while the stream goes on) or that is past
+// either limit (pngrewrite.h).
+static int readidat(idatreader *r, unsigned char *out, size_t want) {
+    unsigned char scratch[scratchsize];
+    r->z.next_out = out;
+    // The bytes still to make for the row; after the last row, those made.
+    size_t count = want;
+    do {
+        if (r->z.avail_in == 0) {
+            while (r->left == 0) {
+                r->chunk += chunkframe + be32(r->file + r->chunk);
+                if (memcmp(r->file + r->chunk + 4, "IDAT", 4) != 0)
+                    return -1;
+                r->next = r->file + r->chunk + 8;
+                r->left = be32(r->file + r->chunk);
+            }
+            size_t n = r->left < idatreadsize ? r->left : idatreadsize;
+            r->z.next_in = r->next;
+            r->z.avail_in = (uInt)n;
+            r->next += n;
+            r->left -= n;
+        }
+        if (out != NULL) {
+            r->z.avail_out = (uInt)count;
+            count = 0;
+        } else {
+            r->z.next_out = scratch;
+            r->z.avail_out = sizeof scratch;
+        }
+        int result = inflate(&r->z, Z_NO_FLUSH);
+        count += out != NULL ? r->z.avail_out : sizeof scratch - r->z.avail_out;
+        if (r->z.total_in > pngstreamlimit ||
+            r->z.total_out > decoderblocklimit)
+            return -1;
+        if (result == Z_STREAM_END) {
+            r->ended = 1;
+            break;
+        }
+        if (result != Z_OK)
+            return out != NULL ? -1 : 0;
+    } while (count > 0);
+    return out != NULL && count > 0 ? -1 : 0;
+}
+
+// inflaterows: the image data of data (from the chunk at firstidat on),
+// inflated as libpng inflates it, each row of each pass in turn into rows,
+// which holds every byte the picture needs. Returns 0 or -1 (readidat).
+static int inflaterows(const pnginfo *png, const unsigned char *data,
+                       size_t firstidat, unsigned char *rows) {
+    idatreader r;
+    memset(&r, 0, sizeof r);
+    r.file = data;
+    r.chunk = firstidat;
+    r.next = data + firstidat + 8;
+    r.left = be32(data + firstidat);
+    // A window of 0: the one the stream's header names.
+    if (inflateInit2(&r.z, 0) != Z_OK)
+        return -1;
+    int result = 0;
+    for (int p = 0; p < (png->interlaced ? 7 : 1) && result == 0; p++) {
+        int64_t count = 0;
+        int64_t rowsize = 0;
+        passrows(png, p, &count, &rowsize);
+        for (int64_t y = 0; y < count && result == 0; y++) {
+            result = readidat(&r, rows, (size_t)rowsize);
+            rows += rowsize;
+        }
+    }
+    if (result == 0 && !r.ended)
+        result = readidat(&r, NULL, 0);
+    inflateEnd(&r.z);
+    return result;
 }
 
 // putchunk: a chunk of type with length bytes of data at out; returns the
@@ -202,32 +302,34 @@ static size_t putchunk(unsigned char *out, const char *type,
     return chunkframe + length;
 }
 
-int rewritepng(unsigned char **data, size_t *size) {
-    int kind = pngkind(*data, *size);
-    if (kind <= 0)
-        return kind;
+int rewritepng(const pnginfo *png, unsigned char **data, size_t *size) {
+    // The rows the picture needs, in one stored block: at most 65535 bytes,
+    // three times what a 50 by 50 picture needs at most.
+    int64_t need = 0;
+    for (int p = 0; p < (png->interlaced ? 7 : 1); p++) {
+        int64_t rows = 0;
+        int64_t rowsize = 0;
+        passrows(png, p, &rows, &rowsize);
+        if (rows > 65535 || rowsize > 65535)
+            return -1;
+        need += rows * rowsize;
+    }
+    if (need > 65535)
+        return -1;
     pngparts parts;
     memset(&parts, 0, sizeof parts);
-    parts.stream = (unsigned char *)malloc(*size);
-    unsigned char *inflated = (unsigned char *)malloc(decoderblocklimit);
-    int64_t need = pngimagesize(*data + 16);
-    int64_t got = -1;
-    if (parts.stream != NULL && inflated != NULL &&
-        walkchunks(*data, *size, &parts) == 0)
-        got = inflatezlib(parts.stream, parts.streamsize, inflated,
-                          decoderblocklimit);
-    free(parts.stream);
-    if (got < need) {
+    size_t stored = (size_t)need;
+    unsigned char *inflated = (unsigned char *)malloc(stored);
+    if (inflated == NULL || walkchunks(*data, *size, png, &parts) != 0 ||
+        inflaterows(png, *data, parts.firstidat, inflated) != 0) {
         free(inflated);
         return -1;
     }
 
-    // The stored blocks of the new stream: at most 65535 bytes each, with
-    // a byte of type and four of length before each.
-    size_t stored = (size_t)need;
-    size_t blocks = (stored + 65534) / 65535;
-    size_t streamsize = 2 + 5 * blocks + stored + 4;
-    size_t outsize = headerend + chunkframe + parts.palettesize + chunkframe +
+    // The new stream: its header, the stored block's type and lengths, the
+    // rows, the Adler-32.
+    size_t streamsize = 2 + 5 + stored + 4;
+    size_t outsize = ihdrend + chunkframe + parts.palettesize + chunkframe +
                      parts.alphasize + chunkframe + streamsize + chunkframe;
     unsigned char *out = (unsigned char *)malloc(outsize);
     unsigned char *stream = (unsigned char *)malloc(streamsize);
@@ -237,25 +339,19 @@ int rewritepng(unsigned char **data, size_t *size) {
         free(inflated);
         return -1;
     }
-    // A zlib header (deflate, a 32 KiB window, no dictionary), the blocks,
-    // then the Adler-32 of what they hold.
+    // A zlib header (deflate, a 32 KiB window, no dictionary), the final
+    // block, stored, then the Adler-32 of what it holds.
     stream[0] = 0x78;
     stream[1] = 0x01;
-    size_t at = 2;
-    for (size_t done = 0; done < stored;) {
-        size_t n = stored - done < 65535 ? stored - done : 65535;
-        stream[at] = done + n == stored ? 1 : 0;
-        putle16(stream + at + 1, (uint32_t)n);
-        putle16(stream + at + 3, (uint32_t)~n & 0xffff);
-        memcpy(stream + at + 5, inflated + done, n);
-        at += 5 + n;
-        done += n;
-    }
-    putbe32(stream + at, adlersum(inflated, stored));
+    stream[2] = 1;
+    putle16(stream + 3, (uint32_t)stored);
+    putle16(stream + 5, (uint32_t)~stored & 0xffff);
+    memcpy(stream + 7, inflated, stored);
+    putbe32(stream + 7 + stored, (uint32_t)adler32(1, inflated, (uInt)stored));
     free(inflated);
 
-    memcpy(out, *data, headerend);
-    size_t length = headerend;
+    memcpy(out, *data, ihdrend);
+    size_t length = ihdrend;
     if (parts.palette != NULL)
         length +=
             putchunk(out + length, "PLTE", parts.palette, parts.palettesize);

@@ -21,7 +21,4 @@
 // most a PNG's image data may inflate to, and a run-length BMP unpack to.
 const size_t decoderblocklimit = 1 << 20;
 
-// The library's largest picture side: it refuses anything larger.
-const int64_t librarymaxside = 1 << 24;
-
 #endif

@@ -5,6 +5,14 @@
 #include <cstring>
 
 #include "os/os.h"
+
+// The image library's writer, compiled here for its BMP writer alone: its
+// functions are static inline, so that the compiler drops the other
+// formats' writers, which the program never calls.
+#define STB_IMAGE_WRITE_STATIC
+#define STBIWDEF static inline
+#define STBI_WRITE_NO_STDIO
+#define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
 int64_t rasterwidth(int sentences) {
