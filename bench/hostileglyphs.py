@@ -16,8 +16,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
 import makeglyphs  # noqa: E402  (the corpus's PNG and chunk writers)
 
 LIMIT = makeglyphs.FILELIMIT
-# The most blocks with codes of their own (dynamic blocks) a PNG may hold.
-MAXBLOCKS = 1024
+# The most compressed image data zlib is given for one PNG.
+STREAMLIMIT = 64 << 10
 # The image data a 50 by 50 grey picture needs: each row and its filter byte.
 PICTURE = 50 * 51
 RAW = b"".join(b"\0" + bytes(row) for row in makeglyphs.GREY)
@@ -159,28 +159,47 @@ def zlibstream(bits, inflated):
             struct.pack(">I", zlib.adler32(inflated)))
 
 
-def blocks(kind, count):
-    """count empty deflate blocks of a kind, then the pixels stored."""
+def blocks(kind, count=None):
+    """count empty deflate blocks of a kind (by default as many as the
+    stream limit takes with the pixels), then the pixels stored."""
+    if count is None:
+        # Every block takes the same bits: as many as fit beside the pixels,
+        # the zlib header and Adler-32, and a byte of padding.
+        room = (STREAMLIMIT - len(RAW) - 5 - 6 - 1) * 8
+        count = room // emptyblock(kind, Bits())
     bits = Bits()
     for _ in range(count):
-        if kind == "fixed":
-            bits.put(0, 1)
-            bits.put(1, 2)
-            bits.code(0, 7)
-        else:
-            literals, distances = FULL if kind == "full" else (skewed(1), [1])
-            codes = bits.header(0, literals, distances)
-            bits.code(codes[256], literals[256])
+        emptyblock(kind, bits)
     bits.stored(RAW)
     return png(zlibstream(bits, RAW))
 
 
+def emptyblock(kind, bits):
+    """An empty deflate block of a kind onto bits; returns its length in
+    bits."""
+    before = len(bits.bits)
+    if kind == "fixed":
+        bits.put(0, 1)
+        bits.put(1, 2)
+        bits.code(0, 7)
+    else:
+        literals, distances = FULL if kind == "full" else (skewed(1), [1])
+        codes = bits.header(0, literals, distances)
+        bits.code(codes[256], literals[256])
+    return len(bits.bits) - before
+
+
+def idat(data):
+    """The image data of a PNG that png() made."""
+    return data[8 + 25 + 8:-12 - 4]
+
+
 def flood(length, count=None):
-    """One block of count literal zeros (by default as many as fit the size
-    limit), each with a code of the given length: a black glyph, followed,
-    past PICTURE bytes, by data that is inflated to check its Adler-32."""
+    """One block of count literal zeros (by default as many as fit the
+    stream limit), each with a code of the given length: a black glyph,
+    followed, past PICTURE bytes, by data that is inflated to its end."""
     if count is None:
-        count = (LIMIT - 300) * 8 // length
+        count = (STREAMLIMIT - 300) * 8 // length
     bits = Bits()
     literals = skewed(length)
     codes = bits.header(1, literals, [1])
@@ -243,19 +262,21 @@ HOSTILE = [
     ("130-byte chunks", "256 KiB of 130-byte ancillary chunks", filled(118)),
     ("empty chunks, palette", "the same before a palette", filled(0,
                                                                   palette=True)),
-    ("fixed blocks filling the file", "207,000 empty fixed-code blocks, "
-     "which build no tables: read", blocks("fixed", (LIMIT - 2700) * 8 // 10)),
-    ("dynamic blocks", "%d empty deflate blocks with their own codes, the "
-     "most that is read" % MAXBLOCKS, blocks("dynamic", MAXBLOCKS)),
-    ("full dynamic blocks", "%d empty deflate blocks that code every "
-     "literal and distance" % MAXBLOCKS, blocks("full", MAXBLOCKS)),
-    ("full dynamic blocks, one too many", "%d such blocks: refused"
-     % (MAXBLOCKS + 1), blocks("full", MAXBLOCKS + 1)),
-    ("literal flood, 1-bit codes", "1 MiB less 100 bytes of literals, "
-     "all inflated for the Adler-32: read", flood(1, MOST - 100)),
-    ("literal flood past 1 MiB", "2 million literals with 1-bit codes: "
-     "refused at 1 MiB", flood(1)),
-    ("literal flood, 15-bit codes", "139,000 literals with the longest "
+    ("fixed blocks to the limit", "50,000 empty fixed-code blocks, "
+     "which build no tables, in 64 KiB: read", blocks("fixed")),
+    ("fixed blocks filling the file", "207,000 such blocks: refused at 64 "
+     "KiB", blocks("fixed", (LIMIT - 2700) * 8 // 10)),
+    ("dynamic blocks", "5,359 empty deflate blocks with their own codes, as "
+     "many as 64 KiB holds: read", blocks("dynamic")),
+    ("full dynamic blocks", "1,213 empty deflate blocks that code every "
+     "literal and distance, as many as 64 KiB holds: read", blocks("full")),
+    ("full dynamic blocks filling the file", "4,800 such blocks: refused at "
+     "64 KiB", blocks("full", (LIMIT - 3000) // 54)),
+    ("literal flood, 1-bit codes", "522,000 literals in 64 KiB, all "
+     "inflated to the stream's end: read", flood(1)),
+    ("literal flood past 1 MiB", "1 MiB and 100 bytes of literals with "
+     "1-bit codes, past 64 KiB: refused", flood(1, MOST + 100)),
+    ("literal flood, 15-bit codes", "35,000 literals with the longest "
      "codes: read", flood(15)),
     ("copies to 1 MiB", "4,064 copies of 258 bytes: read",
      copies((MOST - 1) // 258)),

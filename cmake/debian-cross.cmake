@@ -10,7 +10,7 @@
 # system) or armhf (32-bit ARM with a hardware float unit). Needs
 # crossbuild-essential-<arch>, qemu-user, and the target's own libraries
 # from Debian's multiarch packages (dpkg --add-architecture <arch>, then
-# libc6:<arch> libstdc++6:<arch>), where qemu finds them without being told
+# libc6:<arch> libstdc++6:<arch> zlib1g-dev:<arch>), where qemu finds them without being told
 # (its -L would break the programs the tests fork) and dpkg-shlibdeps finds
 # them for the package's dependencies.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES DEBARCH)
@@ -36,5 +36,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/${qemu})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${DEBARCH})
-# stb is headers only, the same for every system.
+# stb is headers only, the same for every system; zlib is Debian's
+# multiarch package zlib1g-dev:<arch>, whose headers are every machine's.
 set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")
+set(ZLIB_INCLUDE_DIR /usr/include CACHE PATH "zlib's headers")
+set(ZLIB_LIBRARY /usr/lib/${triplet}/libz.so CACHE FILEPATH "zlib")

@@ -73,6 +73,9 @@ set(CMAKE_CXX_EXTENSIONS_COMPUTED_DEFAULT ON)
 set(CMAKE_C_STANDARD_COMPUTED_DEFAULT 17)
 set(CMAKE_C_EXTENSIONS_COMPUTED_DEFAULT ON)
 set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
+# Static programs and modules have no run path: none is written, so that
+# installing has nothing to link again.
+set(CMAKE_SKIP_RPATH ON CACHE BOOL "No run path")
 # stb is headers only, the same for every system.
 set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")
 # zig's linker takes no -v, so CMake cannot learn the pointer size from it;

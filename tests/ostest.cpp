@@ -107,9 +107,9 @@ TEST(ConsoleText, Utf16BecomesUtf8) {
         std::string bytes;
     } cases[] = {
         {"plain, with its CR LF", {L"Hi.\r\n"}, "Hi.\r\n"},
-        {"two and three-byte characters",
-         {L"Zo\u00eb \u20ac\r\n"},
-         "Zo\xc3\xab \xe2\x82\xac\r\n"},
+        {"two and three-byte characters, and either side of the first",
+         {L"Zo\u00eb \u20ac\x7f\x80\r\n"},
+         "Zo\xc3\xab \xe2\x82\xac\x7f\xc2\x80\r\n"},
         {"a surrogate pair", {L"\xd83d\xde00\r\n"}, "\xf0\x9f\x98\x80\r\n"},
         {"a pair split between two reads",
          {L"a\xd83d", L"\xde00\r\n"},

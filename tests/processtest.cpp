@@ -304,11 +304,14 @@ TEST(Process, InterruptedOrGrowingGlyphRead) {
     // strace's faults on the reads of a.bmp: the first interrupted by a
     // signal (EINTR, which a network filesystem can give), tried again and
     // read; or a byte more than the file's size had (a file written to
-    // while it is read), refused rather than read half old, half new.
+    // while it is read), refused rather than read half old, half new: the
+    // read after the whole file asks for that byte.
     const struct {
         const char *inject;
         int status;
-    } cases[] = {{"error=EINTR:when=1", 0}, {"retval=1:when=2", 1}};
+        const char *traced;
+    } cases[] = {{"error=EINTR:when=1", 0, "EINTR"},
+                 {"retval=1:when=2", 1, "\", 1) "}};
     const runcase msg = {"interrupted", "A.\n", "a.", 2, 2, 1};
     for (const auto &c : cases) {
         std::string dir = maketempdir();
@@ -316,9 +319,11 @@ TEST(Process, InterruptedOrGrowingGlyphRead) {
         toolrun run = runtool(
             dir, msg.input,
             "export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0", false,
-            std::string("strace -f -qq -o /dev/null -P a.bmp -e trace=read ") +
+            "strace -f -qq -o " + dir + "/trace -P a.bmp -e trace=read " +
                 "-e inject=read:" + c.inject);
         EXPECT_EQ(run.status, c.status) << c.inject << run.out << run.err;
+        EXPECT_NE(readfile(dir + "/trace").find(c.traced), std::string::npos)
+            << readfile(dir + "/trace");
         if (c.status == 0)
             expectpicture(dir, msg, testglyphs());
         else

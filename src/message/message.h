@@ -13,11 +13,13 @@
 #ifndef MOLTRAVYTEXT_MESSAGE_H
 #define MOLTRAVYTEXT_MESSAGE_H
 
+#include <cstdint>
 #include <cstdio>
 
 // Size of the message buffer, and the most characters of a line it keeps:
-// one byte is the terminating NUL and one is kept free, as the line's
-// newline had it in the original fixed-size read.
+// a line of 1998 characters fits the buffer with its newline and the
+// terminating NUL, so that it is read whole, its newline taken with it,
+// and a longer line is cut at the same place on every system.
 const int messagebuffersize = 2000;
 const int messagemaxchars = messagebuffersize - 2;
 
@@ -35,6 +37,19 @@ inline int isterminator(char c) {
 // Returns the message length (N0), or -1 when the input ended or failed
 // before a single byte could be read; msg then holds the empty string.
 int readmessage(FILE *in, char *msg);
+
+// nextcell: the cell after the one of a position holding c: the next one
+// up the column (*cell), or, after a terminator, the first of the next
+// column (*column). Positions cleared by normalisation take their cell like
+// any other: the metrics size the picture by this walk, and the placement
+// stamps glyphs along it.
+inline void nextcell(char c, int64_t *column, int64_t *cell) {
+    (*cell)++;
+    if (isterminator(c)) {
+        (*column)++;
+        *cell = 0;
+    }
+}
 
 // indmax: the larger of a and b.
 int indmax(int a, int b);

@@ -1,19 +1,15 @@
 #include "message.h"
 
 void measuremessage(const char *msg, int n0, int *longest, int *sentences) {
-    int run = 0;
-    int l = 0;
-    int s = 0;
-    // Positions cleared by normalisation count like any other: they keep the
-    // picture's cells in step with the typed length.
+    int64_t l = 0;
+    int64_t s = 0;
+    int64_t k = 0;
+    // The walk the placement stamps along: the tallest column, each cell
+    // counted, sets the picture's height.
     for (int p = 0; p < n0; p++) {
-        run++;
-        if (run > l)
-            l = run;
-        if (isterminator(msg[p])) {
-            run = 0;
-            s++;
-        }
+        if (k + 1 > l)
+            l = k + 1;
+        nextcell(msg[p], &s, &k);
     }
     // A message that does not end with a terminator has one more, open,
     // sentence; trailing NULs are skipped to find its last real byte.
@@ -24,6 +20,6 @@ void measuremessage(const char *msg, int n0, int *longest, int *sentences) {
             s++;
         break;
     }
-    *longest = l;
-    *sentences = s;
+    *longest = (int)l;
+    *sentences = (int)s;
 }

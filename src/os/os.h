@@ -7,8 +7,8 @@
 // and for Windows oswinconsole.cpp (the console) and oswinstore.cpp (files
 // and the store). All are compiled everywhere, each wrapped whole in its
 // #if, so the build lists the same sources on every system; what they share
-// that needs no system call (wintext.cpp, errortext.cpp) is tested on every
-// system.
+// that needs no system call of its own (readfile.cpp, wintext.cpp,
+// errortext.cpp) is tested on every system.
 //
 //   osstartstreams();                        first thing in main
 //   unsigned char *data; size_t size;
@@ -24,6 +24,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // osstartstreams: standard input and output carry plain bytes. On Windows
@@ -46,10 +47,28 @@ void osungetbyte(int c, FILE *in);
 // osreadfile: the whole of the plain file filename, in a new block of *size
 // bytes at *data, which the caller frees. Returns 0, or -1 when the file is
 // missing, unreadable, not a plain file (a FIFO, a device, a folder), over
-// limit bytes, or changed in size while it was read. A FIFO is looked at
-// without blocking, so it can never stall the run.
+// limit bytes, or changed in size while it was read. It is the same on every
+// system (readfile.cpp), above the four calls each system gives for it:
 int osreadfile(const char *filename, size_t limit, unsigned char **data,
                size_t *size);
+
+// A file open for reading: a descriptor, or a Windows handle.
+typedef intptr_t osfile;
+
+// osopenfile: opens filename for reading into *file, without blocking on a
+// FIFO, so that one can never stall the run. Returns 0 or -1.
+int osopenfile(const char *filename, osfile *file);
+
+// osfilesize: the size of the open file, or -1 when it is not a plain file
+// on a disk (a FIFO, a device, a folder) or its size cannot be had.
+int64_t osfilesize(osfile file);
+
+// osreadsome: reads up to size bytes into buffer. Returns how many, 0 at
+// the file's end, or -1 when the read fails; a read a signal interrupts is
+// tried again.
+int64_t osreadsome(osfile file, void *buffer, size_t size);
+
+void osclosefile(osfile file);
 
 // osbeginreplace: starts a new file that is to replace filename whole, or
 // take its name when there is none: a temporary file beside it, which the

@@ -63,42 +63,29 @@ void osungetbyte(int c, FILE *in) {
 // A FIFO or device under a glyph's name would otherwise block the run or
 // feed it without end; opening without blocking lets a FIFO be looked at and
 // refused.
-int osreadfile(const char *filename, size_t limit, unsigned char **data,
-               size_t *size) {
-    *data = NULL;
-    *size = 0;
+int osopenfile(const char *filename, osfile *file) {
     int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
+    *file = fd;
+    return fd < 0 ? -1 : 0;
+}
+
+int64_t osfilesize(osfile file) {
     struct stat st;
-    unsigned char *buffer = NULL;
-    size_t want = 0;
-    size_t used = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        (uint64_t)st.st_size <= limit) {
-        want = (size_t)st.st_size;
-        // One byte more, to see a file that grew since fstat.
-        buffer = (unsigned char *)malloc(want + 1);
-    }
-    while (buffer != NULL && used <= want) {
-        ssize_t n = read(fd, buffer + used, want + 1 - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n < 0)
-                used = want + 1;
-            break;
-        }
-        used += (size_t)n;
-    }
-    close(fd);
-    if (buffer == NULL || used != want) {
-        free(buffer);
+    if (fstat((int)file, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
+    return (int64_t)st.st_size;
+}
+
+int64_t osreadsome(osfile file, void *buffer, size_t size) {
+    for (;;) {
+        ssize_t n = read((int)file, buffer, size);
+        if (n >= 0 || errno != EINTR)
+            return n < 0 ? -1 : (int64_t)n;
     }
-    *data = buffer;
-    *size = used;
-    return 0;
+}
+
+void osclosefile(osfile file) {
+    close((int)file);
 }
 
 // While a temporary file has a name, an interrupted run must not leave it

@@ -104,52 +104,42 @@ static int widepath(const char *name, wchar_t *path) {
     return 0;
 }
 
-int osreadfile(const char *filename, size_t limit, unsigned char **data,
-               size_t *size) {
+int osopenfile(const char *filename, osfile *file) {
     static wchar_t name[widepathsize];
-    *data = NULL;
-    *size = 0;
+    *file = (osfile)INVALID_HANDLE_VALUE;
     if (widepath(filename, name) != 0)
         return -1;
-    HANDLE file =
+    HANDLE handle =
         CreateFileW(name, GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    // Only a file on a disk: a pipe or a device could block the run.
+    *file = (osfile)handle;
+    return handle == INVALID_HANDLE_VALUE ? -1 : 0;
+}
+
+// Only a file on a disk: a pipe or a device could block the run.
+int64_t osfilesize(osfile file) {
+    HANDLE handle = (HANDLE)file;
     BY_HANDLE_FILE_INFORMATION info;
     LARGE_INTEGER length;
-    unsigned char *buffer = NULL;
-    size_t want = 0;
-    size_t used = 0;
-    if (GetFileType(file) == FILE_TYPE_DISK &&
-        GetFileInformationByHandle(file, &info) &&
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        GetFileSizeEx(file, &length) && (uint64_t)length.QuadPart <= limit) {
-        want = (size_t)length.QuadPart;
-        // One byte more, to see a file that grew since its size was read.
-        buffer = (unsigned char *)malloc(want + 1);
-    }
-    while (buffer != NULL && used <= want) {
-        DWORD n = 0;
-        if (!ReadFile(file, buffer + used, (DWORD)(want + 1 - used), &n,
-                      NULL)) {
-            used = want + 1;
-            break;
-        }
-        if (n == 0)
-            break;
-        used += n;
-    }
-    CloseHandle(file);
-    if (buffer == NULL || used != want) {
-        free(buffer);
+    if (GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !GetFileSizeEx(handle, &length))
         return -1;
-    }
-    *data = buffer;
-    *size = used;
-    return 0;
+    return (int64_t)length.QuadPart;
+}
+
+int64_t osreadsome(osfile file, void *buffer, size_t size) {
+    DWORD n = 0;
+    DWORD most = size < 0x40000000u ? (DWORD)size : 0x40000000u;
+    if (!ReadFile((HANDLE)file, buffer, most, &n, NULL))
+        return -1;
+    return (int64_t)n;
+}
+
+void osclosefile(osfile file) {
+    CloseHandle((HANDLE)file);
 }
 
 // The replacement under way: the picture's name, the temporary file's name

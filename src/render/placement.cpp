@@ -84,12 +84,7 @@ int64_t placeglyph(unsigned char *raster, int64_t width, int64_t height,
         if (msg[p] == match)
             skipped += stampcell(raster, width, height, xbase, ybase,
                                  p % 2 == 0, glyph, diag);
-        k++;
-        // A terminator takes the last cell of its column.
-        if (isterminator(msg[p])) {
-            s++;
-            k = 0;
-        }
+        nextcell(msg[p], &s, &k);
     }
     return skipped;
 }

@@ -20,13 +20,7 @@
 
 #include "../fillstack.h"
 #include "glyphs/glyphs.h"
-
-static void check(int ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
+#include "fuzzcheck.h"
 
 // The loader reads a named file; each input is written to the same one, in
 // a folder of its own that is removed when the fuzzer ends.

@@ -18,17 +18,11 @@
 #include "glyphs/glyphs.h"
 #include "render/placement.h"
 #include "render/raster.h"
+#include "fuzzcheck.h"
 
 // Pictures larger than this are measured but not painted, to keep each run
 // fast; the geometry is the same at every size.
 static const int64_t largestpainted = 200000;
-
-static void check(int ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static unsigned char glyphs[glyphcount][glyphsize * glyphsize];

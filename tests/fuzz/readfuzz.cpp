@@ -11,13 +11,7 @@
 #include <cstring>
 
 #include "message/message.h"
-
-static void check(int ok, const char *what) {
-    if (!ok) {
-        fprintf(stderr, "invariant broken: %s\n", what);
-        abort();
-    }
-}
+#include "fuzzcheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FILE *in = fmemopen((void *)data, size, "r");
