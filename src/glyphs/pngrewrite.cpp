@@ -13,13 +13,11 @@ static const unsigned char pngsignature[8] = {0x89, 'P',  'N',  'G',
                                               '\r', '\n', 0x1a, '\n'};
 
 // A chunk: its length (4 bytes), its type (4), its data, its CRC (4). The
-// header chunk comes right after the signature; its data holds, at these
-// offsets, the width and height (4 bytes each), then a byte each for the
-// depth, the colour type and the compression, filter and interlace methods.
+// header chunk's data holds, at these offsets, the width and height (4
+// bytes each), then a byte each for the depth, the colour type and the
+// compression, filter and interlace methods.
 static const size_t chunkframe = 12;
-static const size_t ihdrdata = 8 + 8;
 static const size_t ihdrsize = 13;
-static const size_t ihdrend = ihdrdata + ihdrsize + 4;
 static const int ihdrwidth = 0;
 static const int ihdrheight = 4;
 static const int ihdrdepth = 8;
@@ -38,14 +36,47 @@ static uint32_t chunkcrc(const unsigned char *data, size_t size) {
     return (uint32_t)crc32(0, data, (uInt)size);
 }
 
+// isletter: whether c is an ASCII letter, as every byte of a chunk's type.
+static int isletter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// wholechunk: whether data (size bytes) holds a whole chunk at at, of a
+// length under 2^31 and a type of four letters, as libpng checks every
+// chunk before it looks at what the chunk is.
+static int wholechunk(const unsigned char *data, size_t size, size_t at) {
+    if (size - at < chunkframe)
+        return 0;
+    uint32_t length = be32(data + at);
+    const unsigned char *type = data + at + 4;
+    return length < 0x80000000u && size - at - chunkframe >= length &&
+           isletter(type[0]) && isletter(type[1]) && isletter(type[2]) &&
+           isletter(type[3]);
+}
+
+// The ancillary chunks libpng 1.6 knows, each of which it refuses before
+// the header chunk; one it does not know it skips there.
+static const char knownchunks[] = "bKGDcHRMeXIfgAMAhISTiCCPiTXtoFFspCALpHYs"
+                                  "sBITsCALsPLTsRGBtEXttIMEtRNSzTXt";
+
 int readpnginfo(const unsigned char *data, size_t size, pnginfo *png) {
     if (size < 8 || memcmp(data, pngsignature, 8) != 0)
         return 0;
-    if (size < ihdrend || be32(data + 8) != ihdrsize ||
-        memcmp(data + 12, "IHDR", 4) != 0 ||
-        chunkcrc(data + 12, 4 + ihdrsize) != be32(data + ihdrend - 4))
+    size_t at = 8;
+    for (; wholechunk(data, size, at) && memcmp(data + at + 4, "IHDR", 4);
+         at += chunkframe + be32(data + at)) {
+        for (size_t k = 0; k + 4 < sizeof knownchunks; k += 4)
+            if (memcmp(data + at + 4, knownchunks + k, 4) == 0)
+                return -1;
+        if ((data[at + 4] & 0x20) == 0)
+            return -1; // a critical chunk
+    }
+    if (!wholechunk(data, size, at) || be32(data + at) != ihdrsize ||
+        memcmp(data + at + 4, "IHDR", 4) != 0 ||
+        chunkcrc(data + at + 4, 4 + ihdrsize) != be32(data + at + 8 + ihdrsize))
         return -1;
-    const unsigned char *ihdr = data + ihdrdata;
+    png->headerat = at;
+    const unsigned char *ihdr = data + at + 8;
     png->width = be32(ihdr + ihdrwidth);
     png->height = be32(ihdr + ihdrheight);
     png->depth = ihdr[ihdrdepth];
@@ -91,11 +122,6 @@ static void passrows(const pnginfo *png, int p, int64_t *rows,
     *rowsize = (samples * x * png->depth + 7) / 8 + 1;
 }
 
-// isletter: whether c is an ASCII letter, as every byte of a chunk's type.
-static int isletter(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 // The chunks the rewrite keeps, found by the walk.
 struct pngparts {
     const unsigned char *palette; // the palette's data, or NULL
@@ -132,20 +158,15 @@ static int walkchunks(const unsigned char *data, size_t size,
     size_t most = (size_t)1 << (png->depth <= 8 ? png->depth : 8);
     int palettes = 0;
     int idat = 0;
-    size_t at = ihdrend;
+    size_t at = png->headerat + chunkframe + ihdrsize;
     for (;;) {
-        if (size - at < chunkframe)
-            return -1; // cut off, or no end chunk
+        if (!wholechunk(data, size, at))
+            return -1; // cut off, no end chunk, or not a chunk at all
         uint32_t length = be32(data + at);
         const unsigned char *type = data + at + 4;
         const unsigned char *body = data + at + 8;
-        if (length >= 0x80000000u || size - at - chunkframe < length)
-            return -1;
         size_t start = at;
         at += chunkframe + length;
-        if (!isletter(type[0]) || !isletter(type[1]) || !isletter(type[2]) ||
-            !isletter(type[3]))
-            return -1;
         int critical = (type[0] & 0x20) == 0;
         if (chunkcrc(type, 4 + (size_t)length) != be32(body + length)) {
             if (critical)
@@ -329,7 +350,8 @@ int rewritepng(const pnginfo *png, unsigned char **data, size_t *size) {
     // The new stream: its header, the stored block's type and lengths, the
     // rows, the Adler-32.
     size_t streamsize = 2 + 5 + stored + 4;
-    size_t outsize = ihdrend + chunkframe + parts.palettesize + chunkframe +
+    size_t header = chunkframe + ihdrsize;
+    size_t outsize = 8 + header + chunkframe + parts.palettesize + chunkframe +
                      parts.alphasize + chunkframe + streamsize + chunkframe;
     unsigned char *out = (unsigned char *)malloc(outsize);
     unsigned char *stream = (unsigned char *)malloc(streamsize);
@@ -350,8 +372,9 @@ int rewritepng(const pnginfo *png, unsigned char **data, size_t *size) {
     putbe32(stream + 7 + stored, (uint32_t)adler32(1, inflated, (uInt)stored));
     free(inflated);
 
-    memcpy(out, *data, ihdrend);
-    size_t length = ihdrend;
+    memcpy(out, pngsignature, 8);
+    memcpy(out + 8, *data + png->headerat, header);
+    size_t length = 8 + header;
     if (parts.palette != NULL)
         length +=
             putchunk(out + length, "PLTE", parts.palette, parts.palettesize);

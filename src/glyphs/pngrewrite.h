@@ -17,8 +17,9 @@
 //   letters; no end chunk (IEND);
 // - a critical chunk (IHDR, PLTE, IDAT, IEND, or one unknown, such as
 //   Apple's CgBI) whose CRC does not match, or unknown at all;
-// - a header chunk (IHDR) that is not first, not 13 bytes, or that
-//   describes no picture (readpnginfo); a second one;
+// - a header chunk (IHDR) that is not first (but for ancillary chunks
+//   libpng does not know), not 13 bytes, or that describes no picture
+//   (readpnginfo); a second one;
 // - a second palette (PLTE), or none before a palette picture's image data;
 //   an empty one, or in a palette picture one of no whole entries or of
 //   more than 256;
@@ -62,17 +63,19 @@ const size_t pngstreamlimit = 64 << 10;
 
 // What a PNG's header chunk says, read once.
 struct pnginfo {
-    int64_t width;  // 1 to 2^31 - 1
-    int64_t height; // 1 to 2^31 - 1
-    int depth;      // bits a sample: 1, 2, 4, 8 or 16
-    int colour;     // 0 grey, 2 colour, 3 palette, 4 grey and alpha, 6 colour
-                    // and alpha
-    int interlaced; // 1 for Adam7, else 0
+    int64_t width;   // 1 to 2^31 - 1
+    int64_t height;  // 1 to 2^31 - 1
+    int depth;       // bits a sample: 1, 2, 4, 8 or 16
+    int colour;      // 0 grey, 2 colour, 3 palette, 4 grey and alpha, 6 colour
+                     // and alpha
+    int interlaced;  // 1 for Adam7, else 0
+    size_t headerat; // where the header chunk starts
 };
 
-// readpnginfo: *png from the header chunk of data (size bytes). Returns 0
-// for a file that is no PNG; -1 for one whose first chunk is no whole
-// header chunk with a matching CRC, or whose header describes no picture as
+// readpnginfo: *png from the header chunk of data (size bytes), the first
+// chunk but for ancillary ones libpng does not know, which it skips there
+// too. Returns 0 for a file that is no PNG; -1 for one with no whole header
+// chunk with a matching CRC there, or whose header describes no picture as
 // libpng judges it (a side of 0 or past 2^31 - 1; a depth, colour type or
 // pair of the two PNG has not; a compression, filter or interlace method
 // other than 0, 0 and 0 or 1); else 1.
