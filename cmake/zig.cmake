@@ -83,6 +83,9 @@ set(STB_INCLUDE_DIR /usr/include/stb CACHE PATH "The stb headers")
 set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries")
 if(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
   set(CMAKE_OSX_SYSROOT "" CACHE PATH "zig brings its own")
+  # CMake asks for Apple's install_name_tool when it takes on C for a Mac;
+  # nothing is installed for a Mac here, so it is never called.
+  set(CMAKE_INSTALL_NAME_TOOL /bin/true CACHE FILEPATH "unused")
 elseif(CMAKE_SYSTEM_NAME STREQUAL "WASI")
   # Stripped as it is linked: no names or debugging sections in the module.
   set(CMAKE_EXE_LINKER_FLAGS_INIT "-s")

@@ -27,8 +27,10 @@ wasmbuild() {
         -DCMAKE_BUILD_TYPE=Release -DMOLTRAVYTEXT_TESTS=OFF
 }
 
-# pagebuild FOLDER MODULE GLYPHFOLDER OUT: the browser page OUT around
-# MODULE and FOLDER's PNG maker, with the glyph set of GLYPHFOLDER.
+# pagebuild FOLDER MODULE GLYPHFOLDER OUT [SITEFOLDER]: the browser page
+# OUT around MODULE and FOLDER's PNG maker, with the glyph set of
+# GLYPHFOLDER; and the site, in SITEFOLDER (made anew), when given.
 pagebuild() {
-    node "$top/web/buildpage.mjs" "$2" "$1/pngencode" "$3" "$4" </dev/null
+    [ -z "${5:-}" ] || rm -rf "$5"
+    node "$top/web/buildpage.mjs" "$2" "$1/pngencode" "$3" "$4" ${5:+"$5"} </dev/null
 }

@@ -15,8 +15,10 @@
 # - the zip's README opens with Windows' (tests/wincheck.sh runs its
 #   program), and its program's manifest and version resource say what
 #   they must;
-# - the WebAssembly module run under Node's WASI, and the page holding it
-#   (tests/pagecheck.mjs drives the page itself);
+# - the WebAssembly module run under Node's WASI, the page holding it, and
+#   the site's zip: one folder whose index.html holds it too, with its
+#   manifest, service worker and icons (tests/pagecheck.mjs drives the page
+#   and the site themselves);
 # - SHA256SUMS: every other file, and right.
 # Usage: releasecheck.sh DIST LINUXBUILD
 set -eu
@@ -181,14 +183,20 @@ page=$dist/moltravytext-$version.html
 mkdir "$work/wasm"
 cp "$linux"/glyphs/*.bmp "$work/wasm/"
 runs "$(basename "$wasm")" "$work/wasm" "node --no-warnings $source/tests/wasirun.mjs" "$wasm"
-node -e 'const fs = require("fs");
+site=moltravytext-$version-site
+/usr/bin/python3 -m zipfile -e "$dist/$site.zip" "$work" || fail "no $site.zip"
+[ "$(ls "$work/$site" | tr '\n' ' ')" = "apple-touch-icon.png icon-192.png icon-512.png icon-maskable.png index.html manifest.webmanifest sw.js " ] ||
+    fail "$site.zip holds $(ls "$work/$site" | tr '\n' ' ')"
+for html in "$page" "$work/$site/index.html"; do
+    node -e 'const fs = require("fs");
 const page = fs.readFileSync(process.argv[1], "utf8");
 const worker = JSON.parse(page.match(/const workersource = ("(?:[^"\\]|\\.)*");/)[1]);
 const held = worker.match(/const modulebase64 = "([^"]*)"/)[1];
 process.exit(held === fs.readFileSync(process.argv[2]).toString("base64") &&
-  page.includes("default-src \x27none\x27") ? 0 : 1);' "$page" "$wasm" ||
-    fail "$(basename "$page") does not hold the module, or allows requests"
-echo "release: $(basename "$wasm") runs under Node's WASI; $(basename "$page") holds it"
+  page.includes("default-src \x27none\x27") ? 0 : 1);' "$html" "$wasm" ||
+        fail "$html does not hold the module, or allows requests"
+done
+echo "release: $(basename "$wasm") runs under Node's WASI; $(basename "$page") and $site.zip hold it"
 
 # The checksums: of every other file, each right.
 (cd "$dist" && ls | grep -v '^SHA256SUMS$') >"$work/files"

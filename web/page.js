@@ -1,8 +1,12 @@
 // The page's own script: runs the moltravytext module once for each line
 // written, in a worker (web/worker.js), and shows what it printed and the
-// picture it stored. web/buildpage.mjs puts the worker's whole text in
-// front of this, as workersource (the two modules and the WASI layer in
-// it), and the default glyph set, as defaultglyphs (file name to base64).
+// picture it stored. web/buildpage.mjs puts in front of this what the
+// program says of itself, from its source: glyphnames (the 29 glyph files
+// it reads, in its order), glyphlimit (the largest it reads; a larger one it
+// refuses by its size alone) and promptline (its prompt's last line); then
+// workersource, the worker's whole text (the two modules and the WASI layer
+// in it), defaultglyphs (file name to base64) and site (true for the page of
+// the site, which a service worker keeps for use offline: web/sw.js).
 //
 // The page never waits on a run: lines typed while one runs wait their
 // turn, in order, and the page answers meanwhile. A picture too large for
@@ -10,11 +14,6 @@
 // the worker draws from the BMP's own pixels; the save links always give
 // the whole picture.
 
-// The 29 glyph files the program reads, in its order, and the largest it
-// reads (a larger one it refuses by its size alone).
-const glyphnames = [...'abcdefghijklmnopqrstuvwxyz'].map((c) => c + '.bmp')
-  .concat(['_.bmp', '_period.bmp', '_question.bmp']);
-const glyphlimit = 256 << 10;
 // The largest picture a browser is asked to show whole: a side and pixels.
 const wholeside = 32767;
 const wholepixels = 1 << 28;
@@ -31,6 +30,7 @@ let glyphs = defaults;
 const workerurl = URL.createObjectURL(new Blob([workersource], { type: 'text/javascript' }));
 let runner = null;
 let encoder = null;
+let sharing = false;
 
 // The lines waiting, the one running, and the picture shown: { id, line,
 // picture, url, width, height, scale, png, pngurl, whole }.
@@ -39,25 +39,29 @@ let running = null;
 let shown = null;
 let nextid = 1;
 
-function startrunner() {
-  runner = new Worker(workerurl);
-  runner.onmessage = (event) => fromrunner(event.data);
-  runner.onerror = (event) => {
+// startworker: a new worker, its messages to take, and what to do if it
+// stops with an error (given why).
+function startworker(take, stopped) {
+  const worker = new Worker(workerurl);
+  worker.onmessage = (event) => take(event.data);
+  worker.onerror = (event) => {
     event.preventDefault();
+    stopped(event.message || 'the worker stopped');
+  };
+  return worker;
+}
+
+function startrunner() {
+  runner = startworker(fromrunner, (why) => {
     runner.terminate();
     startrunner();
-    if (running) finish(running, 1, `The run failed: ${event.message || 'the worker stopped'}.`);
-  };
+    if (running) finish(running, 1, `The run failed: ${why}.`);
+  });
 }
 
 function startencoder() {
   if (encoder) encoder.terminate();
-  encoder = new Worker(workerurl);
-  encoder.onmessage = (event) => fromencoder(event.data);
-  encoder.onerror = (event) => {
-    event.preventDefault();
-    fromencoder({ kind: 'failed', why: event.message || 'the worker stopped' });
-  };
+  encoder = startworker(fromencoder, (why) => fromencoder({ kind: 'failed', why }));
 }
 
 // write: a line to run, after those waiting.
@@ -115,9 +119,9 @@ async function fromrunner(message) {
   if (message.kind !== 'ran') return;
   // As a console shows it: the line typed after the prompt.
   const output = message.output;
-  const prompt = output.indexOf('Enter message: ');
-  $('console').textContent = prompt < 0 ? output
-    : output.slice(0, prompt + 15) + run.line + '\n' + output.slice(prompt + 15);
+  const typed = output.indexOf(promptline) + promptline.length;
+  $('console').textContent = typed < promptline.length ? output
+    : output.slice(0, typed) + run.line + '\n' + output.slice(typed);
   if (message.status !== 0 || !message.width) {
     say('');
     finish(run, message.status);
@@ -171,6 +175,7 @@ async function show(run, message) {
   $('savepng').classList.add('hidden');
   $('savepng').removeAttribute('href');
   $('copy').classList.add('hidden');
+  $('share').classList.add('hidden');
   $('actions').classList.remove('hidden');
   const image = $('image');
   const canvas = $('preview');
@@ -260,11 +265,17 @@ function fromencoder(message) {
   shown.pngurl = URL.createObjectURL(message.png);
   $('savepng').href = shown.pngurl;
   $('savepng').textContent = 'Save it as PNG, to share';
-  // Where the browser lets a page put a picture on the clipboard.
+  // Where the browser lets a page put a picture on the clipboard, or hand
+  // it to the system's share sheet (phones, Safari, Chrome on Windows).
   const copies = typeof ClipboardItem !== 'undefined' && navigator.clipboard &&
     navigator.clipboard.write;
   $('copy').classList.toggle('hidden', !copies);
+  $('share').classList.toggle('hidden', !(navigator.canShare &&
+    navigator.canShare({ files: [pngfile(shown.png)] })));
 }
+
+// pngfile: the PNG as the file a share sheet is given.
+const pngfile = (png) => new File([png], 'moltravytext.png', { type: 'image/png' });
 
 $('copy').addEventListener('click', async () => {
   if (!shown || !shown.png) return;
@@ -274,6 +285,20 @@ $('copy').addEventListener('click', async () => {
   } catch (error) {
     say(`The picture could not be copied: ${error.message || error}.`);
   }
+});
+
+// The share sheet: closing it is no failure, and one share at a time.
+$('share').addEventListener('click', async () => {
+  if (!shown || !shown.png || sharing) return;
+  sharing = true;
+  try {
+    await navigator.share({ files: [pngfile(shown.png)] });
+    say('The picture was shared, as PNG.');
+  } catch (error) {
+    if (error.name !== 'AbortError')
+      say(`The picture could not be shared: ${error.message || error}.`);
+  }
+  sharing = false;
 });
 
 // names: at most three names of a list, and how many more.
@@ -334,6 +359,12 @@ document.addEventListener('drop', (event) => {
   drop.classList.remove('over');
   choose(event.dataTransfer.files);
 });
+
+// The site's service worker keeps it for use offline; it checks for a new
+// version of the site at each visit (web/sw.js).
+if (site && 'serviceWorker' in navigator)
+  navigator.serviceWorker.register('sw.js', { updateViaCache: 'none' })
+    .catch(() => {}); // not kept offline, but as good as ever online
 
 startrunner();
 startencoder();

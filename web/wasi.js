@@ -10,6 +10,7 @@
 //   const status = wasi.start(instance);   // the exit status
 //   wasi.output()                          // what it wrote, as text
 //   filebytes(folder.get('moltravytext.bmp'))   // a file's bytes
+//   blocksof(folder.get('moltravytext.bmp'))    // the same, as its blocks
 //
 // A file is { data, size, parts }: its first bytes in one block, data (which
 // may be longer than they are), and the rest as a list of blocks, parts, as
@@ -26,10 +27,6 @@ const chardevice = 2, directory = 3, regularfile = 4;
 const ocreat = 1, odirectory = 2, oexcl = 4, otrunc = 8;
 const fdappend = 1;
 const preopen = 3;
-
-class Exit {
-  constructor(code) { this.code = code; }
-}
 
 // makefile: a file holding bytes; size, when given, is its size, and bytes
 // only its first ones.
@@ -53,6 +50,12 @@ function joined(file, length = 0) {
     file.parts = [];
   }
   return file;
+}
+
+// blocksof: a file's bytes as the blocks that hold them, in order.
+function blocksof(file) {
+  const held = file.size - file.parts.reduce((n, p) => n + p.length, 0);
+  return [file.data.subarray(0, held), ...file.parts];
 }
 
 // filebytes: a file's bytes, in one block.
@@ -242,8 +245,9 @@ function makewasi(folder, stdin) {
       crypto.getRandomValues(bytes().subarray(at, at + length));
       return success;
     },
+    // The run ends here: the module's stack unwinds to start.
     proc_exit(code) {
-      throw new Exit(code);
+      throw { exitcode: code };
     },
   };
 
@@ -256,7 +260,7 @@ function makewasi(folder, stdin) {
         instance.exports._start();
         return 0;
       } catch (e) {
-        if (e instanceof Exit) return e.code;
+        if (e && e.exitcode !== undefined) return e.exitcode;
         throw e;
       }
     },
