@@ -5,10 +5,11 @@
 # glyphs (under qemu-user for ARM), and its report, exit status and picture
 # must be the same bytes as the Linux build's.
 # - Debian packages: lintian clean, the Architecture their name says, the
-#   Depends dpkg-shlibdeps found, owners and modes as Debian expects;
+#   Depends dpkg-shlibdeps found (libc6's and zlib1g's), owners and modes
+#   as Debian expects;
 # - RPMs: rpmlint clean but for the signature (with packaging/rpmlint.toml,
 #   which says where Debian's defaults are not Fedora's), installed with
-#   rpm --root, requiring a glibc, the licence marked %license;
+#   rpm --root, requiring a glibc and zlib, the licence marked %license;
 # - the static tarballs: one folder, laid out like the zip, a static program,
 #   a README that opens with Linux's first steps;
 # - in the tarballs and the zip, every link of the README resolving inside;
@@ -77,8 +78,8 @@ for arch in amd64 arm64 armhf; do
     }
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
         fail "$name: Architecture is not $arch"
-    dpkg-deb -f "$deb" Depends | grep -q '^libc6 (>= 2\.[0-9]*)' ||
-        fail "$name: Depends names no libc6 version"
+    dpkg-deb -f "$deb" Depends | grep -q '^libc6 (>= 2\.[0-9]*).*, zlib1g (>= ' ||
+        fail "$name: Depends names no libc6 or zlib1g version"
     # Modes and owners as Debian expects: root's, 0755 folders and
     # programs, 0644 for everything else.
     dpkg-deb -c "$deb" | awk '$2 != "root/root" ||
@@ -109,6 +110,8 @@ for arch in x86_64 aarch64; do
     [ -z "$lint" ] || fail "$name: rpmlint: $lint"
     rpm -qp --requires "$rpm" 2>/dev/null | grep -q '^libc\.so\.6(GLIBC_2\.' ||
         fail "$name: requires no glibc"
+    rpm -qp --requires "$rpm" 2>/dev/null | grep -q '^libz\.so\.1' ||
+        fail "$name: requires no zlib"
     [ "$(rpm -qp --licensefiles "$rpm" 2>/dev/null)" = \
         /usr/share/licenses/moltravytext/LICENSE ] ||
         fail "$name: the licence is not %license in /usr/share/licenses"
