@@ -128,8 +128,22 @@ static int runprocess(const std::string &program, const std::string &dir,
     PROCESS_INFORMATION process;
     std::string command = "\"" + program + "\"";
     int status = -1;
-    if (CreateProcessA(program.c_str(), &command[0], NULL, NULL, TRUE, 0, NULL,
-                       dir.c_str(), &startup, &process)) {
+    // Wine on a busy machine has once failed to start the program here:
+    // tried again, and a failure told on err.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3 && !started; attempt++) {
+        if (attempt > 0)
+            Sleep(500);
+        started = CreateProcessA(program.c_str(), &command[0], NULL, NULL, TRUE,
+                                 0, NULL, dir.c_str(), &startup, &process);
+    }
+    if (!started) {
+        std::string why =
+            "CreateProcessA failed: " + std::to_string(GetLastError()) + "\n";
+        DWORD written = 0;
+        WriteFile(streams[2], why.data(), (DWORD)why.size(), &written, NULL);
+    }
+    if (started) {
         DWORD code = 0;
         WaitForSingleObject(process.hProcess, INFINITE);
         if (GetExitCodeProcess(process.hProcess, &code))

@@ -117,7 +117,7 @@ TEST(Process, ReportAndPictureAreExact) {
         toolrun run = runtool(dir, c.input);
         int width = 60 * c.sentences + 40;
         int height = 50 * (c.longest + 1);
-        EXPECT_EQ(run.status, 0) << c.name;
+        EXPECT_EQ(run.status, 0) << c.name << run.err;
         EXPECT_EQ(run.out, prompt() +
                                report(c.message, c.n0, c.longest, c.sentences,
                                       width, height) +
