@@ -132,10 +132,10 @@ std::string deflated(const std::string &data, int level = 0,
 
 // farcopies: 50 rows of 16-bit colour and alpha, every byte 0x40 (filter
 // bytes 0), as one block of deflate's fixed codes behind a zlib header of
-// a 256-byte window, in which each row's bytes at to at + 7 (at 9, or 12
-// to 393) are a copy from distance (257 to 384) bytes back, the rest
-// literals and copies from 8 back.
-std::string farcopies(int distance, int at) {
+// a 256-byte window, in which each row's bytes at to at + 7 are a copy from
+// distance (257 to 384) bytes back, its first literals bytes and filter
+// byte literals (8 bits each), the rest copies from 8 back.
+std::string farcopies(int distance, int at, int literals = 8) {
     std::string out = "\x08\x1d"; // deflate, a 256-byte window, checked
     uint32_t bits = 0;
     int n = 0;
@@ -182,9 +182,9 @@ std::string farcopies(int distance, int at) {
     std::string raw;
     for (int y = 0; y < 50; y++) {
         code(0x30, 8); // the filter byte, 0
-        for (int i = 0; i < 8; i++)
+        for (int i = 0; i < literals; i++)
             code(0x30 + 0x40, 8);
-        copies(at - 9);
+        copies(at - 1 - literals);
         copy(8, distance);
         copies(401 - at - 8);
         raw += '\0' + std::string(400, '\x40');
@@ -325,12 +325,15 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
     writefile(dir + "/text.bmp", "this is not a picture\n");
     writefile(dir + "/empty.bmp", "");
     makefolder(dir + "/folder.bmp");
-    // A FIFO would block the run; a file past 256 KiB is no glyph.
+    // A FIFO would block the run; a file past 256 KiB is no glyph, one of
+    // 256 KiB (a BMP and bytes after it) is.
 #ifndef _WIN32
     ASSERT_EQ(mkfifo((dir + "/fifo.bmp").c_str(), 0644), 0);
 #endif
     writefile(dir + "/huge.bmp", whole);
     std::filesystem::resize_file(dir + "/huge.bmp", (256 << 10) + 1);
+    writefile(dir + "/largest.bmp", whole);
+    std::filesystem::resize_file(dir + "/largest.bmp", 256 << 10);
     struct loadcase {
         std::string file;
         int result;
@@ -354,6 +357,7 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
         {"fifo.bmp", glyphunreadable, 0, 0, 0},
 #endif
         {"huge.bmp", glyphunreadable, 0, 0, 0},
+        {"largest.bmp", glyphloaded, 50, 50, -1},
         {"missing.bmp", glyphunreadable, 0, 0, 0},
     };
     // Files that lie about themselves. Each is written, and refused but for
@@ -613,6 +617,18 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          {deep, chunk("IDAT", farcopies(290, 20)), iend},
          glyphunreadable,
          0},
+        // zlib is handed 8 KiB at a time: the first 8 KiB end at byte 269
+        // of row 26, so that zlib's next call makes 31 bytes of that row
+        // before the copy, which then reaches past them and the window.
+        {"a copy from past the window, just after the first 8 KiB",
+         {deep, chunk("IDAT", farcopies(290, 300, 299)), iend},
+         glyphunreadable,
+         0},
+        {"image data that ends before the last row, bytes after it",
+         {ihdrchunk, chunk("IDAT", deflated(raw.substr(0, 1000)) + "after"),
+          iend},
+         glyphunreadable,
+         0},
         {"an empty palette in a colour picture",
          {colourihdr, chunk("PLTE", ""), colouridat, iend},
          glyphunreadable,
@@ -722,6 +738,11 @@ TEST(Glyphs, LoadChecksSizeAndContent) {
          {colourihdr, chunk("tRNS", std::string(6, '\0')), colouridat, iend},
          glyphloaded,
          4},
+        {"transparency before a colour picture's palette, which cancels it",
+         {colourihdr, chunk("tRNS", std::string(6, '\0')),
+          chunk("PLTE", palette), colouridat, iend},
+         glyphloaded,
+         3},
         {"transparency of the wrong length for colour",
          {colourihdr, chunk("tRNS", std::string(7, '\0')), colouridat, iend},
          glyphloaded,

@@ -611,8 +611,6 @@ async function checkengine(name) {
           `${name}, ${c.label}: shown as a preview ("${run.said}")`);
       else
         check(run.shown === 'whole', `${name}, ${c.label}: shown whole`);
-      if (c.screenshot && screenshot && engine.tab)
-        await engine.tab.screenshot({ path: screenshot, fullPage: false });
       // The PNG, saved, copied and shared: the BMP's pixels each time.
       const bmp = bmpgrey(picture);
       const same = (png) => png && png.width === bmp.width && png.height === bmp.height &&
@@ -620,6 +618,8 @@ async function checkengine(name) {
       if (c.png)
         check(same(pnggrey(await save(engine, 'moltravytext.png'))),
           `${name}, ${c.label}: the saved PNG has the BMP's pixels`);
+      if (c.screenshot && screenshot && engine.tab)
+        await engine.tab.screenshot({ path: screenshot, fullPage: false });
       for (const how of ['copy', 'share'].filter((h) => c[h])) {
         const got = await handed(engine, how);
         check(got.png && same(pnggrey(Buffer.from(got.png, 'base64'))),

@@ -340,7 +340,9 @@ int rewritepng(const pnginfo *png, unsigned char **data, size_t *size) {
     pngparts parts;
     memset(&parts, 0, sizeof parts);
     size_t stored = (size_t)need;
-    unsigned char *inflated = (unsigned char *)malloc(stored);
+    // Zeros to start with, so that no fault here could hand on memory the
+    // file never filled.
+    unsigned char *inflated = (unsigned char *)calloc(1, stored);
     if (inflated == NULL || walkchunks(*data, *size, png, &parts) != 0 ||
         inflaterows(png, *data, parts.firstidat, inflated) != 0) {
         free(inflated);

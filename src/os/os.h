@@ -68,6 +68,7 @@ int64_t osfilesize(osfile file);
 // tried again.
 int64_t osreadsome(osfile file, void *buffer, size_t size);
 
+// osclosefile: closes the file osopenfile opened.
 void osclosefile(osfile file);
 
 // osbeginreplace: starts a new file that is to replace filename whole, or
