@@ -52,11 +52,12 @@ const picture = read('picture.js');
 const lib = new Function(`${wasi}\n${picture}\n` +
   'return { makewasi, makefile, blocksof, bmpsize, greyof, pngof };')();
 const answered = Object.keys(lib.makewasi(new Map(), new Uint8Array()).imports);
-const asked = (bytes) => WebAssembly.Module.imports(new WebAssembly.Module(bytes));
-for (const wanted of asked(module))
+const program = new WebAssembly.Module(module);
+const encoder = new WebAssembly.Module(pngmodule);
+for (const wanted of WebAssembly.Module.imports(program))
   if (wanted.module !== 'wasi_snapshot_preview1' || !answered.includes(wanted.name))
     fail(`the module asks for ${wanted.module}.${wanted.name}, which wasi.js lacks`);
-for (const wanted of asked(pngmodule))
+for (const wanted of WebAssembly.Module.imports(encoder))
   if (wanted.module !== 'wasi_snapshot_preview1' || wanted.name !== 'random_get')
     fail(`the PNG maker asks for ${wanted.module}.${wanted.name}, which picture.js lacks`);
 
@@ -98,13 +99,12 @@ if (sitefolder) {
   // of the icon's width).
   const folder = new Map(glyphnames.map((n) => [n, lib.makefile(glyphs.get(n))]));
   const run = lib.makewasi(folder, new TextEncoder().encode('m\n'));
-  const status = run.start(new WebAssembly.Instance(new WebAssembly.Module(module),
+  const status = run.start(new WebAssembly.Instance(program,
     { wasi_snapshot_preview1: run.imports }));
   if (status !== 0 || !folder.has('moltravytext.bmp')) fail('the program drew no icon');
   const blocks = lib.blocksof(folder.get('moltravytext.bmp'));
   const { width, height } = lib.bmpsize(blocks);
   const grey = lib.greyof(blocks);
-  const encoder = new WebAssembly.Module(pngmodule);
   const left = Math.round(width / 8);
   const top = Math.round(height / 8);
   const icon = (size, part) => {

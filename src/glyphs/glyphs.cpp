@@ -1,7 +1,6 @@
 #include "glyphs.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "bmpinfo.h"
 #include "bmprewrite.h"

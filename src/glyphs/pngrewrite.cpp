@@ -337,43 +337,37 @@ int rewritepng(const pnginfo *png, unsigned char **data, size_t *size) {
     }
     if (need > 65535)
         return -1;
+    // The new stream: a zlib header (deflate, a 32 KiB window, no
+    // dictionary), the final block, stored, its length and complement, the
+    // rows inflated straight into it, then their Adler-32. Zeros to start
+    // with, so that no fault here could hand on memory the file never
+    // filled.
+    size_t stored = (size_t)need;
+    size_t streamsize = 2 + 5 + stored + 4;
+    unsigned char *stream = (unsigned char *)calloc(1, streamsize);
     pngparts parts;
     memset(&parts, 0, sizeof parts);
-    size_t stored = (size_t)need;
-    // Zeros to start with, so that no fault here could hand on memory the
-    // file never filled.
-    unsigned char *inflated = (unsigned char *)calloc(1, stored);
-    if (inflated == NULL || walkchunks(*data, *size, png, &parts) != 0 ||
-        inflaterows(png, *data, parts.firstidat, inflated) != 0) {
-        free(inflated);
-        return -1;
-    }
-
-    // The new stream: its header, the stored block's type and lengths, the
-    // rows, the Adler-32.
-    size_t streamsize = 2 + 5 + stored + 4;
-    size_t header = chunkframe + ihdrsize;
-    size_t outsize = 8 + header + chunkframe + parts.palettesize + chunkframe +
-                     parts.alphasize + chunkframe + streamsize + chunkframe;
-    unsigned char *out = (unsigned char *)malloc(outsize);
-    unsigned char *stream = (unsigned char *)malloc(streamsize);
-    if (out == NULL || stream == NULL) {
-        free(out);
+    if (stream == NULL || walkchunks(*data, *size, png, &parts) != 0 ||
+        inflaterows(png, *data, parts.firstidat, stream + 7) != 0) {
         free(stream);
-        free(inflated);
         return -1;
     }
-    // A zlib header (deflate, a 32 KiB window, no dictionary), the final
-    // block, stored, then the Adler-32 of what it holds.
     stream[0] = 0x78;
     stream[1] = 0x01;
     stream[2] = 1;
     putle16(stream + 3, (uint32_t)stored);
     putle16(stream + 5, (uint32_t)~stored & 0xffff);
-    memcpy(stream + 7, inflated, stored);
-    putbe32(stream + 7 + stored, (uint32_t)adler32(1, inflated, (uInt)stored));
-    free(inflated);
+    putbe32(stream + 7 + stored,
+            (uint32_t)adler32(1, stream + 7, (uInt)stored));
 
+    size_t header = chunkframe + ihdrsize;
+    size_t outsize = 8 + header + chunkframe + parts.palettesize + chunkframe +
+                     parts.alphasize + chunkframe + streamsize + chunkframe;
+    unsigned char *out = (unsigned char *)malloc(outsize);
+    if (out == NULL) {
+        free(stream);
+        return -1;
+    }
     memcpy(out, pngsignature, 8);
     memcpy(out + 8, *data + png->headerat, header);
     size_t length = 8 + header;
